@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on Debian 12. Safe to run again.
+set -euo pipefail
+pkgs=(build-essential cmake ninja-build pkg-config
+      libgtest-dev libgmock-dev googletest libbenchmark-dev
+      libasio-dev libssl-dev libcurl4-openssl-dev libpugixml-dev
+      python3 socat openssl systemd)
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  sudo_cmd=""
+  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+  $sudo_cmd apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
