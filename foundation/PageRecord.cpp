@@ -1,0 +1,20 @@
+#include "foundation/PageRecord.h"
+
+namespace nv {
+
+PageRecordPtr NewPageRecord() { return std::make_unique<TQueueRec>(); }
+
+bool FreePageRecord(PageRecordPtr& rec) {
+    rec.reset();
+    return true;
+}
+
+void StripMessageMarkers(std::string& s) {
+    for (const char* marker : {"(N)#*&(", ")#*&("}) {
+        auto at = s.find(marker);
+        if (at != std::string::npos) s.erase(at);
+    }
+    std::erase_if(s, [](char c) { return c == '\r' || c == '\n'; });
+}
+
+}  // namespace nv

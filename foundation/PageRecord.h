@@ -1,0 +1,34 @@
+#pragma once
+// The page record: one page on its way through the engine, held by exactly one
+// owner at a time (the queue, a port thread or a page worker). The original's
+// fields that no code reads are left out.
+#include <memory>
+#include <string>
+
+#include "foundation/Records.h"
+
+namespace nv {
+
+struct TQueueRec {
+    std::string Originator;                          // text 35; the intake's server name
+    std::unique_ptr<UserRec> Recipient;
+    std::unique_ptr<ProviderRec> PrimaryProvider;
+    std::unique_ptr<ProviderRec> SecondaryProvider;  // none: no fallback
+    std::string MessageText;                         // Windows-1252
+    std::string RawBlock;                            // bytes as received, NULs included
+};
+
+using PageRecordPtr = std::unique_ptr<TQueueRec>;
+
+// A cleared page record: no parts, empty texts.
+PageRecordPtr NewPageRecord();
+
+// Releases the record and every part it owns; `rec` is empty afterwards. Nothing
+// happens for an empty pointer. Always true.
+bool FreePageRecord(PageRecordPtr& rec);
+
+// Cuts `s` before the first "(N)#*&(", then before the first ")#*&(", then
+// removes every CR and LF.
+void StripMessageMarkers(std::string& s);
+
+}  // namespace nv

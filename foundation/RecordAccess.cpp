@@ -1,0 +1,228 @@
+#include "foundation/RecordAccess.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "foundation/Encryp.h"
+#include "foundation/FileUtil.h"
+#include "foundation/RecordUpgrade.h"
+
+namespace nv {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kErrorTitle = "Error";
+constexpr std::size_t kRecordsPerRead = 64;
+constexpr std::string_view kEPage = "E-Page";
+
+std::int64_t alignedEnd(const RecordKind& kind, std::int64_t size) {
+    if (size < static_cast<std::int64_t>(kHeaderSize)) return kHeaderSize;
+    auto z = static_cast<std::int64_t>(kind.size);
+    return kHeaderSize + (size - static_cast<std::int64_t>(kHeaderSize)) / z * z;
+}
+
+// Calls `visit(offset, record)` for every complete record (live or not) until it
+// returns false; a partial last record is not a record.
+template <class Visit>
+bool forEachSlot(const LockedDataFile& file, const RecordKind& kind, Visit visit) {
+    const std::int64_t end = alignedEnd(kind, file.size());
+    std::vector<std::uint8_t> buf(kind.size * kRecordsPerRead);
+    for (std::int64_t off = kHeaderSize; off < end;) {
+        auto count = static_cast<std::size_t>(
+            std::min<std::int64_t>(kRecordsPerRead, (end - off) / static_cast<std::int64_t>(kind.size)));
+        if (!file.readAt(off, buf.data(), count * kind.size)) return false;
+        for (std::size_t i = 0; i < count; ++i, off += static_cast<std::int64_t>(kind.size))
+            if (!visit(off, buf.data() + i * kind.size)) return true;
+    }
+    return true;
+}
+
+template <class Rec>
+std::unique_ptr<Rec> findFirst(const fs::path& dataDir, UserPrompt& prompt,
+                               const std::function<bool(const Rec&)>& match) {
+    std::unique_ptr<Rec> found;
+    scanRecordFile(Rec::kKind, dataDir, prompt, [&](const std::uint8_t* raw) {
+        Rec rec = Rec::fromBytes(raw);
+        if (!match(rec)) return true;
+        found = std::make_unique<Rec>(rec);
+        return false;
+    });
+    return found;
+}
+
+enum class VersionCheck { Current, Newer, Older };
+
+VersionCheck checkVersion(const RecordKind& kind, const DataFileHeader& h) {
+    int cmp = compareVersion(h.VersionText(), kind.version);
+    return cmp == 0 ? VersionCheck::Current : cmp > 0 ? VersionCheck::Newer : VersionCheck::Older;
+}
+
+}  // namespace
+
+fs::path recordFilePath(const RecordKind& kind, const fs::path& dataDir) {
+    return resolveFileNoCase(dataDir, kind.fileName);
+}
+
+ScanResult scanRecordFile(const RecordKind& kind, const fs::path& dataDir, UserPrompt& prompt,
+                          const std::function<bool(const std::uint8_t*)>& visit) {
+    // One upgrade per call: a declined or failed upgrade must not be offered in a loop.
+    for (bool upgraded = false;; upgraded = true) {
+        fs::path path = recordFilePath(kind, dataDir);
+        auto file = LockedDataFile::open(path, LockedDataFile::Access::Read);
+        if (!file) return ScanResult::Missing;
+        auto header = file->header();
+        if (!header) return ScanResult::Missing;
+        switch (checkVersion(kind, *header)) {
+        case VersionCheck::Newer:
+            file.reset();
+            prompt.error(kErrorTitle, std::string(kind.incompatibleText));
+            return ScanResult::Refused;
+        case VersionCheck::Older:
+            file.reset();
+            if (upgraded) return ScanResult::StillOld;
+            UpdateRecordFile(kind.recName, path, prompt);
+            continue;
+        case VersionCheck::Current:
+            break;
+        }
+        forEachSlot(*file, kind, [&](std::int64_t, const std::uint8_t* rec) {
+            return rec[kind.deletedOffset] != 0 || visit(rec);
+        });
+        return ScanResult::Read;
+    }
+}
+
+bool storeRecord(const RecordKind& kind, const fs::path& dataDir, std::uint8_t* rec, SlotRule rule,
+                 UserPrompt& prompt) {
+    const std::int32_t filePos = getInt32(rec, kind.filePosOffset);
+    const bool isNew = filePos == -1;
+    for (bool upgraded = false;; upgraded = true) {
+        fs::path path = recordFilePath(kind, dataDir);
+        auto file = LockedDataFile::open(path, LockedDataFile::Access::Write, isNew);
+        if (!file) return false;
+        if (auto header = file->header()) {
+            VersionCheck v = checkVersion(kind, *header);
+            if (v == VersionCheck::Newer) {
+                file.reset();
+                prompt.error(kErrorTitle, std::string(kind.incompatibleText));
+                return false;
+            }
+            if (v == VersionCheck::Older) {
+                file.reset();
+                if (upgraded) return false;
+                UpdateRecordFile(kind.recName, path, prompt);
+                continue;
+            }
+        } else {
+            // No header (new, empty or a stub shorter than one): it holds no records.
+            if (!isNew) return false;
+            auto h = DataFileHeader::make(static_cast<std::int32_t>(kind.size), kind.version);
+            if (::ftruncate(file->fd(), 0) != 0 || !file->writeAt(0, h.bytes.data(), kHeaderSize))
+                return false;
+        }
+        const std::int64_t end = alignedEnd(kind, file->size());
+        std::int64_t at = filePos;
+        if (isNew) {
+            at = end;
+            if (rule == SlotRule::FirstFreeSlot) {
+                if (!forEachSlot(*file, kind, [&](std::int64_t off, const std::uint8_t* slot) {
+                        if (slot[kind.deletedOffset] == 0) return true;
+                        at = off;
+                        return false;
+                    }))
+                    return false;
+            }
+        } else if (filePos < static_cast<std::int64_t>(kHeaderSize) || filePos > end ||
+                   (filePos - static_cast<std::int64_t>(kHeaderSize)) % static_cast<std::int64_t>(kind.size) != 0) {
+            return false;
+        }
+        std::vector<std::uint8_t> out(rec, rec + kind.size);
+        if (isNew) {
+            putInt32(out.data(), kind.filePosOffset, static_cast<std::int32_t>(at));
+            out[kind.deletedOffset] = 0;
+        }
+        if (!file->writeAt(at, out.data(), out.size())) return false;
+        std::memcpy(rec, out.data(), out.size());
+        return true;
+    }
+}
+
+std::unique_ptr<ProviderRec> FindProvider(std::string_view name, const fs::path& dataDir,
+                                          UserPrompt& prompt) {
+    auto rec = findFirst<ProviderRec>(dataDir, prompt, [&](const ProviderRec& r) {
+        return equalsNoCase(r.CompanyName(), name);
+    });
+    if (rec) {
+        rec->setReservedCipherText(CipherString(rec->ReservedCipherText(), false));
+        rec->setPassword(CipherString(rec->Password(), false));
+    }
+    return rec;
+}
+
+bool SaveProvider(ProviderRec& rec, const fs::path& dataDir, UserPrompt& prompt) {
+    if (rec.CompanyName() == kEPage) return false;  // built-in, never stored
+    // Cipher a copy: the caller's record stays plain whatever happens to the write.
+    ProviderRec disk = rec;
+    disk.setReservedCipherText(CipherString(rec.ReservedCipherText(), true));
+    disk.setPassword(CipherString(rec.Password(), true));
+    if (!storeRecord(ProviderRec::kKind, dataDir, disk.data(), SlotRule::FirstFreeSlot, prompt))
+        return false;
+    rec.setFilePos(disk.FilePos());
+    rec.setDeleted(disk.Deleted());
+    return true;
+}
+
+bool SaveProviderStats(const ProviderRec& rec, double lastAccess, const fs::path& dataDir) {
+    const auto& kind = ProviderRec::kKind;
+    const std::int64_t pos = rec.FilePos();
+    if (pos < static_cast<std::int64_t>(kHeaderSize) ||
+        (pos - static_cast<std::int64_t>(kHeaderSize)) % static_cast<std::int64_t>(kind.size) != 0)
+        return false;
+    auto file = LockedDataFile::open(recordFilePath(kind, dataDir), LockedDataFile::Access::Write);
+    if (!file) return false;
+    auto header = file->header();
+    if (!header || checkVersion(kind, *header) != VersionCheck::Current) return false;
+    if (pos + static_cast<std::int64_t>(kind.size) > file->size()) return false;
+    ProviderRec onDisk;
+    if (!file->readAt(pos, onDisk.data(), kind.size)) return false;
+    // A deleted slot, or one reused by another provider, is not ours to count in.
+    if (onDisk.Deleted() || !equalsNoCase(onDisk.CompanyName(), rec.CompanyName())) return false;
+    static_assert(ProviderRec::kLastAccessOffset == ProviderRec::kPageCountOffset + 4);
+    std::uint8_t stats[12];
+    putInt32(stats, 0, onDisk.PageCount() + 1);
+    putDouble(stats, 4, lastAccess);
+    return file->writeAt(pos + static_cast<std::int64_t>(ProviderRec::kPageCountOffset), stats,
+                         sizeof stats);
+}
+
+std::unique_ptr<PortRec> FindPort(std::string_view name, const fs::path& dataDir, UserPrompt& prompt) {
+    return findFirst<PortRec>(dataDir, prompt,
+                              [&](const PortRec& r) { return equalsNoCase(r.Name(), name); });
+}
+
+std::vector<std::string> LoadPortNames(const fs::path& dataDir, UserPrompt& prompt) {
+    std::vector<std::string> names;
+    scanRecordFile(PortRec::kKind, dataDir, prompt, [&](const std::uint8_t* raw) {
+        names.push_back(getTextField(raw, PortRec::kNameOffset, PortRec::kNameLength));
+        return true;
+    });
+    return names;
+}
+
+std::unique_ptr<RouteRec> FindRoute(std::string_view key, const fs::path& dataDir, bool byName,
+                                    UserPrompt& prompt) {
+    std::unique_ptr<RouteRec> found;
+    ScanResult result = scanRecordFile(RouteRec::kKind, dataDir, prompt, [&](const std::uint8_t* raw) {
+        RouteRec r = RouteRec::fromBytes(raw);
+        bool match = byName ? equalsNoCase(r.RouteName(), key) : key.starts_with(r.NPANXX());
+        if (match) found = std::make_unique<RouteRec>(r);
+        return !match;
+    });
+    if (found || byName || result != ScanResult::Read) return found;
+    return FindRoute("Default", dataDir, true, prompt);
+}
+
+}  // namespace nv
