@@ -1,0 +1,50 @@
+#include "foundation/PageRecord.h"
+
+#include <gtest/gtest.h>
+
+namespace nv {
+namespace {
+
+TEST(PageRecord, NewRecordIsClearedAndFreeReleasesEverything) {
+    PageRecordPtr rec = NewPageRecord();
+    ASSERT_TRUE(rec);
+    EXPECT_TRUE(rec->Originator.empty());
+    EXPECT_FALSE(rec->Recipient);
+    EXPECT_FALSE(rec->PrimaryProvider);
+    EXPECT_FALSE(rec->SecondaryProvider);
+    EXPECT_TRUE(rec->MessageText.empty());
+    EXPECT_TRUE(rec->RawBlock.empty());
+
+    rec->Recipient = std::make_unique<UserRec>();
+    rec->PrimaryProvider = std::make_unique<ProviderRec>();
+    rec->RawBlock = std::string("\x01" "A,1,\x00" "5", 7);  // bytes, NUL included
+    EXPECT_EQ(rec->RawBlock.size(), 7u);
+    EXPECT_TRUE(FreePageRecord(rec));  // under ASan a leak of any part would show
+    EXPECT_FALSE(rec);
+
+    PageRecordPtr none;
+    EXPECT_TRUE(FreePageRecord(none));
+}
+
+TEST(PageRecord, StripMessageMarkers) {
+    struct Case {
+        std::string in, out;
+    };
+    const Case cases[] = {
+        {"hello\r\nworld", "helloworld"},
+        {"text)#*&(tail", "text"},
+        {"a\rb(N)#*&(x)#*&(y", "ab"},
+        {"(N)#*&(", ""},
+        {"keep (N) and #*&( apart\n", "keep (N) and #*&( apart"},
+        {"x)#*&(y(N)#*&(z", "x"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        std::string s = c.in;
+        StripMessageMarkers(s);
+        EXPECT_EQ(s, c.out) << c.in;
+    }
+}
+
+}  // namespace
+}  // namespace nv
