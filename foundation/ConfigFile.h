@@ -8,6 +8,9 @@
 // sets differ in places and both are kept, since they matter for a file the
 // manager never saved.
 //
+// Texts are Windows-1252 bytes, as everywhere in the engine; the manager
+// converts at its edge (utf8ToCp1252 turns what the code page lacks into '?').
+//
 // Field names are the key names. Several numbers are stored by the manager as
 // the text of an edit box; those fields are NumberText: the text as stored (the
 // editor shows it, blank included) and the value a number reader gets.
