@@ -1,0 +1,295 @@
+#include "foundation/RecordUpgrade.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <set>
+#include <thread>
+
+#include "foundation/FileUtil.h"
+#include "foundation/RecordAccess.h"
+#include "tests/foundation/fixtures/RecordFixtures.h"
+#include "tests/peers/TestSupport.h"
+
+namespace nv {
+namespace {
+namespace fs = std::filesystem;
+using test::fx::Image;
+using test::fx::le32;
+using test::fx::ScriptedPrompt;
+using test::fx::text;
+
+using Pieces = std::vector<std::pair<std::size_t, std::string>>;
+
+struct OldKind {
+    const char* recName;
+    const char* fileName;
+    const char* version;       // the old file's version
+    std::size_t oldSize;
+    std::size_t newSize;
+    const char* newVersion;
+    std::size_t filePosAt, deletedAt;
+    const char* backup;
+    const char* updated;       // the information text
+    Pieces defaults;           // non-zero values the upgrade must put into each record
+};
+
+const Pieces kProvider76 = {{2532, text("443")}, {2543, le32(-1)}, {2863, le32(2775)}, {2867, le32(-1)}};
+const Pieces kProvider74 = {{2506, "\x01"}};
+const Pieces kProvider73 = {{2355, text("http://")}};
+
+Pieces join(std::initializer_list<Pieces> parts) {
+    Pieces all;
+    for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+std::vector<OldKind> oldKinds() {
+    const char* pInfo = "Provider Database Updated To QXDB 7.6";
+    auto provider = [&](const char* v, std::size_t size, Pieces d) {
+        return OldKind{"ProviderRec", "Provider.dat", v, size, 2871, "QXDB 7.6", 702, 706, "Provider.bak", pInfo, d};
+    };
+    Pieces portDefaults = {{720, "\x06"},      {721, le32(60)}, {729, le32(6)},  {733, le32(10)},
+                           {737, le32(10)},    {741, le32(6)},  {745, le32(2)},  {749, le32(60)},
+                           {753, le32(24)},    {757, le32(10)}, {772, le32(3)}};
+    return {
+        provider("QXDB 7.0", 1872, join({kProvider73, kProvider74, kProvider76})),
+        provider("QXDB 7.1", 1880, join({kProvider73, kProvider74, kProvider76})),
+        provider("QXDB 7.2", 1946, join({kProvider73, kProvider74, kProvider76})),
+        provider("QXDB 7.3", 2506, join({kProvider74, kProvider76})),
+        provider("QXDB 7.4", 2507, kProvider76),
+        provider("QXDB 7.5", 2511, kProvider76),
+        {"PortRec", "Ports.dat", "QXDB 7.0", 649, 776, "QXDB 7.1", 588, 587, "Port.bak", "Ports Updated To QXDB 7.1",
+         portDefaults},
+        {"RouteRec", "NpaNxxRoute.dat", "QXDB 1.0", 440, 443, "QXDB 1.1", 427, 431, "Route.bak",
+         "Routing Database Updated To QXDB 1.1", {}},
+        {"UserRec", "Users.dat", "QXDB 7.0", 1112, 1124, "QXDB 7.2", 414, 418, "User.bak",
+         "User Database Updated To QXDB 7.2", {{1120, le32(5)}}},
+        {"UserRec", "Users.dat", "QXDB 7.1", 1120, 1124, "QXDB 7.2", 414, 418, "User.bak",
+         "User Database Updated To QXDB 7.2", {{1120, le32(5)}}},
+        {"GroupRec", "Groups.dat", "QXDB 7.0", 353, 361, "QXDB 7.1", 50, 54, "Group.bak",
+         "Group Database Updated To QXDB 7.1", {}},
+    };
+}
+
+// Old record i: a name, a marker near its end (to show the whole old record is
+// carried), a stale FilePos; record 1 is deleted.
+std::string oldRecord(const OldKind& k, int i) {
+    Image r(k.oldSize);
+    r.put(0, text("Rec " + std::to_string(i)));
+    r.put(k.oldSize - 2, std::string(1, static_cast<char>(0xA0 + i)));
+    r.put(k.filePosAt, le32(12345));
+    r.put(k.deletedAt, std::string(1, i == 1 ? 1 : 0));
+    return r.str();
+}
+
+std::string newRecord(const OldKind& k, int i, std::int32_t pos) {
+    Image r(k.newSize);
+    r.put(0, oldRecord(k, i));
+    for (const auto& [off, bytes] : k.defaults) r.put(off, bytes);
+    r.put(k.filePosAt, le32(pos));
+    return r.str();
+}
+
+std::set<std::string> listing(const fs::path& dir) {
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
+    return names;
+}
+
+TEST(RecordUpgrade, ConvertsEveryOlderVersionOfEveryKind) {
+    for (const OldKind& k : oldKinds()) {
+        SCOPED_TRACE(std::string(k.recName) + " " + k.version);
+        test::TempDir dir;
+        // Three records, the second deleted, and half a record left at the end.
+        const std::string old = test::fx::header(static_cast<std::int32_t>(k.oldSize), k.version) +
+                                oldRecord(k, 0) + oldRecord(k, 1) + oldRecord(k, 2) +
+                                std::string(k.oldSize / 2, '\x77');
+        test::writeFile(dir / k.fileName, old);
+        ScriptedPrompt prompt;
+        EXPECT_EQ(UpdateRecordFile(k.recName, dir / k.fileName, prompt), UpgradeResult::Converted);
+
+        const std::string file = test::readFile(dir / k.fileName);
+        const auto second = static_cast<std::int32_t>(57 + k.newSize);
+        ASSERT_EQ(file.size(), 57 + 2 * k.newSize);
+        EXPECT_EQ(file.substr(0, 4), le32(static_cast<std::int32_t>(k.newSize)));
+        EXPECT_EQ(file.substr(20), text(k.newVersion) + std::string(28, '\0') + newRecord(k, 0, 57) +
+                                       newRecord(k, 2, second));
+        EXPECT_EQ(test::readFile(dir / k.backup), old);
+        ASSERT_EQ(prompt.calls.size(), 1u);
+        EXPECT_EQ(prompt.calls[0].kind, "inform");
+        EXPECT_EQ(prompt.calls[0].text, k.updated);
+        EXPECT_EQ(listing(dir.path()), (std::set<std::string>{k.fileName, k.backup}));
+
+        // A second run finds the current version and does nothing.
+        EXPECT_EQ(UpdateRecordFile(k.recName, dir / k.fileName, prompt), UpgradeResult::NothingToDo);
+        EXPECT_EQ(test::readFile(dir / k.fileName), file);
+        EXPECT_EQ(test::readFile(dir / k.backup), old);
+        EXPECT_EQ(prompt.calls.size(), 1u);
+    }
+}
+
+TEST(RecordUpgrade, DeliveryTypeFromLegacyFlagsLastSetWins) {
+    struct Case {
+        std::vector<std::size_t> flags;  // LegacyType6 1683, Snpp 701, Wctp 712, FleetSync 1724, Sms 1871, Direct 711
+        int type;
+    };
+    const Case cases[] = {
+        {{}, 1},           {{1683}, 6},       {{701}, 2},        {{712}, 3},       {{1724}, 5},
+        {{1871}, 4},       {{711}, 0},        {{701, 711}, 0},   {{1683, 1871}, 4}, {{701, 712}, 3},
+        {{1724, 1871, 701}, 4},
+    };
+    std::string old = test::fx::header(2506, "QXDB 7.3");
+    for (const auto& c : cases) {
+        Image r(2506);
+        for (std::size_t f : c.flags) r.put(f, "\x01");
+        old += r.str();
+    }
+    test::TempDir dir;
+    test::writeFile(dir / "Provider.dat", old);
+    ScriptedPrompt prompt;
+    ASSERT_EQ(UpdateRecordFile("ProviderRec", dir / "Provider.dat", prompt), UpgradeResult::Converted);
+    const std::string file = test::readFile(dir / "Provider.dat");
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(static_cast<int>(static_cast<unsigned char>(file[57 + i * 2871 + 2506])), cases[i].type) << i;
+}
+
+TEST(RecordUpgrade, TooOldFileIsOfferedForDiscarding) {
+    struct Case {
+        const char* recName;
+        const char* fileName;
+        const char* version;
+        const char* question;
+        const char* discardBackup;
+        bool yes;
+    };
+    const Case cases[] = {
+        {"ProviderRec", "Provider.dat", "QXDB 6.9", "Provider DB Incompatible! Delete Data?", "cProvider.bak", true},
+        {"ProviderRec", "Provider.dat", "QXDB 6.9", "Provider DB Incompatible! Delete Data?", "cProvider.bak", false},
+        {"RouteRec", "NpaNxxRoute.dat", "QXDB 0.9", "Route Record DB Incompatible! Delete Data?", "Route.bak", true},
+        {"PortRec", "Ports.dat", "", "Port DB Incompatible! Delete Data?", "cPort.bak", true},
+        {"GroupRec", "Groups.dat", "QXDB 6", "Group DB Incompatible! Delete Data?", "cGroup.bak", false},
+        {"UserRec", "Users.dat", "QXDB 1.0", "User DB Incompatible! Delete Data?", "cUser.bak", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.recName) + (c.yes ? " yes" : " no"));
+        test::TempDir dir;
+        const std::string old = test::fx::header(100, c.version) + std::string(100, 'r');
+        test::writeFile(dir / c.fileName, old);
+        test::writeFile(dir / c.discardBackup, "older backup");
+        ScriptedPrompt prompt({c.yes});
+        EXPECT_EQ(UpdateRecordFile(c.recName, dir / c.fileName, prompt),
+                  c.yes ? UpgradeResult::Discarded : UpgradeResult::Declined);
+        ASSERT_GE(prompt.calls.size(), 1u);
+        EXPECT_EQ(prompt.calls[0].kind, "ask");
+        EXPECT_EQ(prompt.calls[0].text, c.question);
+        if (c.yes) {
+            EXPECT_FALSE(fs::exists(dir / c.fileName));
+            EXPECT_EQ(test::readFile(dir / c.discardBackup), old);
+        } else {
+            EXPECT_EQ(test::readFile(dir / c.fileName), old);
+            EXPECT_EQ(test::readFile(dir / c.discardBackup), "older backup");
+        }
+        // Only the user file's discard names the two paths.
+        bool userMessage = c.yes && std::string(c.recName) == "UserRec";
+        ASSERT_EQ(prompt.calls.size(), userMessage ? 2u : 1u);
+        if (userMessage) {
+            EXPECT_EQ(prompt.calls[1].text,
+                      (dir / c.fileName).string() + "\r\r" + (dir / c.discardBackup).string());
+        }
+    }
+}
+
+TEST(RecordUpgrade, LeavesFilesItMustNotConvertUntouched) {
+    struct Case {
+        const char* what;
+        const char* recName;
+        std::string bytes;
+        UpgradeResult result;
+        bool reported;
+    };
+    const std::string record(2511, 'p');
+    const Case cases[] = {
+        {"current version", "ProviderRec", test::fx::header(2871, "QXDB 7.6") + std::string(2871, 'p'),
+         UpgradeResult::NothingToDo, false},
+        {"newer version", "ProviderRec", test::fx::header(2871, "QXDB 7.7"), UpgradeResult::NothingToDo, false},
+        {"RecordSize 0", "ProviderRec", test::fx::header(0, "QXDB 7.5") + record, UpgradeResult::Failed, true},
+        {"RecordSize negative", "ProviderRec", test::fx::header(-5, "QXDB 7.5") + record, UpgradeResult::Failed,
+         true},
+        {"RecordSize above the current size", "ProviderRec", test::fx::header(2872, "QXDB 7.5") + record,
+         UpgradeResult::Failed, true},
+        {"shorter than a header", "ProviderRec", "QXDB", UpgradeResult::NothingToDo, false},
+        {"kind word in another case", "providerrec", test::fx::header(2511, "QXDB 7.5") + record,
+         UpgradeResult::NothingToDo, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempDir dir;
+        test::writeFile(dir / "Provider.dat", c.bytes);
+        ScriptedPrompt prompt;
+        EXPECT_EQ(UpdateRecordFile(c.recName, dir / "Provider.dat", prompt), c.result);
+        EXPECT_EQ(test::readFile(dir / "Provider.dat"), c.bytes);
+        EXPECT_EQ(listing(dir.path()), std::set<std::string>{"Provider.dat"});
+        ASSERT_EQ(prompt.calls.size(), c.reported ? 1u : 0u);
+        if (c.reported) {
+            EXPECT_EQ(prompt.calls[0].kind, "error");
+        }
+    }
+    test::TempDir empty;
+    ScriptedPrompt prompt;
+    EXPECT_EQ(UpdateRecordFile("ProviderRec", empty / "Provider.dat", prompt), UpgradeResult::NothingToDo);
+    EXPECT_TRUE(fs::is_empty(empty.path()));
+}
+
+TEST(RecordUpgrade, FileMadeOnWindowsIsFoundInAnyCase) {
+    test::TempDir dir;
+    const std::string old = test::fx::header(440, "QXDB 1.0") + Image(440).put(0, text("Default")).str();
+    test::writeFile(dir / "NPANXXROUTE.DAT", old);
+    ScriptedPrompt prompt;
+    // The manager's start-up look-up of "Default" brings the route file up to date.
+    auto r = FindRoute("Default", dir.path(), true, prompt);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->FilePos(), 57);
+    EXPECT_FALSE(r->RemoveRoutePrefix());
+    EXPECT_EQ(listing(dir.path()), (std::set<std::string>{"NPANXXROUTE.DAT", "Route.bak"}));
+    EXPECT_EQ(test::readFile(dir / "Route.bak"), old);
+}
+
+TEST(RecordUpgrade, ReadersAlwaysFindTheFileWhileItIsUpgraded) {
+    test::TempDir dir;
+    const fs::path path = dir / "Provider.dat";
+    const std::string old = test::fx::header(2511, "QXDB 7.5") + Image(2511).put(0, text("Alpha")).str() +
+                            Image(2511).put(0, text("Beta")).str();
+    test::writeFile(path, old);
+    std::atomic<bool> stop{false};
+    std::atomic<int> opens{0}, missingFile{0}, missingRecord{0};
+    std::thread reader([&] {
+        UnattendedPrompt prompt(nullptr);
+        while (!stop) {
+            int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            if (fd < 0) ++missingFile;
+            else ::close(fd);
+            if (!FindProvider("beta", dir.path(), prompt)) ++missingRecord;
+            ++opens;
+        }
+    });
+    ScriptedPrompt prompt;
+    for (int i = 0; i < 40; ++i) {
+        test::writeFile(dir / "fixture.tmp", old);  // old again, put in place in one step
+        fs::rename(dir / "fixture.tmp", path);
+        UpdateRecordFile("ProviderRec", path, prompt);
+    }
+    while (opens < 50) std::this_thread::yield();
+    stop = true;
+    reader.join();
+    EXPECT_EQ(missingFile, 0);
+    EXPECT_EQ(missingRecord, 0);
+    auto r = FindProvider("Beta", dir.path(), prompt);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->FilePos(), 57 + 2871);
+}
+
+}  // namespace
+}  // namespace nv
