@@ -1,0 +1,68 @@
+#pragma once
+// A loopback HTTP/1.1 server for the WCTP tests: records every request's bytes
+// and answers with a canned reply (status, body, optional delay). With TLS on
+// it presents a self-signed certificate. It also serves as a forward proxy: a
+// request in absolute form is answered like any other (and recorded with its
+// Proxy-Authorization), a CONNECT is tunnelled to 127.0.0.1:<port asked for>.
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace nv::test {
+
+struct HttpReply {
+    int status = 200;
+    std::string reason = "OK";
+    std::string body;
+    std::string contentType = "text/xml";
+    std::chrono::milliseconds delay{0};
+};
+
+struct HttpRequest {
+    std::string raw;          // request line, headers and body as received
+    std::string requestLine;  // without CR LF
+    std::string body;
+    // Value of the first header `name` (any case), trimmed; empty when absent.
+    std::string header(const std::string& name) const;
+};
+
+class HttpPeer {
+public:
+    enum class Tls { Off, On };
+    explicit HttpPeer(Tls tls = Tls::Off);
+    ~HttpPeer();
+    HttpPeer(const HttpPeer&) = delete;
+    HttpPeer& operator=(const HttpPeer&) = delete;
+
+    std::uint16_t port() const { return m_port; }
+    void setReply(HttpReply reply);
+    // Requests whose body holds `marker` get `reply` instead of the default.
+    void addReply(std::string marker, HttpReply reply);
+    std::vector<HttpRequest> requests() const;
+    // TCP connections accepted (TLS handshakes that failed included).
+    int connections() const { return m_connections; }
+
+private:
+    void acceptLoop();
+    void serve(int fd);
+    HttpReply replyFor(const std::string& body) const;
+    void tunnel(class PeerStream& client, const std::string& target);
+
+    Tls m_tls;
+    int m_listen = -1;
+    std::uint16_t m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_connections{0};
+    mutable std::mutex m_mutex;
+    HttpReply m_default;
+    std::vector<std::pair<std::string, HttpReply>> m_rules;
+    std::vector<HttpRequest> m_requests;
+    std::vector<std::thread> m_workers;
+    std::thread m_acceptor;
+};
+
+}  // namespace nv::test
