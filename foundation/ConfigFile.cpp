@@ -258,79 +258,108 @@ SmtpSection ConfigFile::smtp() const { return SmtpSection::from(read(), m_side);
 SmsSection ConfigFile::sms() const { return SmsSection::from(read(), m_side); }
 ConfigSet ConfigFile::load() const { return ConfigSet::from(read(), m_side); }
 
+namespace {
+
+// The editor's writes, one section each, in the order the editor saves them.
+class EditorWriter {
+public:
+    explicit EditorWriter(ProfileBatch& b) : m_b(b) {}
+
+    void nerivalePort(const NerivalePortSection& np) {
+        m_sec = kSectionNerivalePort;
+        str("TimeOut", np.TimeOut.text);
+        str("Length", np.Length.text);
+        sw("TruncateMsgs", np.TruncateMsgs);
+        sw("Enabled", true);  // always on; the editor has no box for it
+        num("ComPort", np.ComPort);
+        num("DataSettings", np.DataSettings);
+        num("FlowCtrl", np.FlowCtrl);
+        num("ComSpeed", np.ComSpeed);
+    }
+    void wctp(const WctpSection& w) {
+        m_sec = kSectionWctp;
+        str("WCTPSenderID", w.WCTPSenderID);
+        str("WCTPDocType", w.WCTPDocType);
+        str("WCTPMiscSenderInfo", w.WCTPMiscSenderInfo);
+        sw("WCTPFOBSSL", w.WCTPFOBSSL);
+    }
+    void smtp(const SmtpSection& m) {
+        m_sec = kSectionSmtp;
+        str("Server", m.Server);
+        str("Port", m.Port.text);
+        str("User", m.User);
+        str("Pass", m.Pass);
+        sw("UseSSL", m.UseSSL);
+        str("Sender", m.Sender);
+        sw("Enabled", m.Enabled);
+    }
+    void brevicorPort(const BrevicorPortSection& bp) {
+        m_sec = kSectionBrevicorPort;
+        str("TimeOut", bp.TimeOut.text);
+        sw("Enabled", bp.Enabled);
+        num("ComPort", bp.ComPort);
+        num("DataSettings", bp.DataSettings);
+        num("FlowCtrl", bp.FlowCtrl);
+        num("ComSpeed", bp.ComSpeed);
+    }
+    void tnpp(const TnppSection& t) {
+        m_sec = kSectionTnpp;
+        str("SourceAddr", t.SourceAddr.text);
+        str("DestAddr", t.DestAddr.text);
+        str("Inertia", t.Inertia.text);
+        str("BusyRtyTO", t.BusyRtyTO.text);
+        str("IdelTO", t.IdelTO.text);
+        str("RetryCount", t.RetryCount.text);
+        str("KeepAliveTO", t.KeepAliveTO.text);
+        str("IntCharTime", t.IntCharTime.text);
+        str("RSHoldRetry", t.RSHoldRetry.text);
+        str("RSHoldTime", t.RSHoldTime.text);
+        str("ENQRetries", t.ENQRetries.text);
+        str("ENQTO", t.ENQTO.text);
+        num("UseCom", t.UseCom);
+        num("ComSettings", t.ComSettings);
+        num("HandShake", t.HandShake);
+        num("ComSpeed", t.ComSpeed);
+        sw("STXInit", t.STXInit);
+        sw("TransparentCRC", t.TransparentCRC);
+        sw("EnableTNPP", t.EnableTNPP);
+    }
+    void proxy(const ProxySection& p) {
+        m_sec = kSectionProxy;
+        str("Server", p.Server);
+        str("User", p.User);
+        str("Pass", p.Pass);
+        sw("Enabled", p.Enabled);
+    }
+    void sms(const SmsSection& s) {
+        m_sec = kSectionSms;
+        num("COMPort", s.COMPort);
+        num("COMSpeed", s.COMSpeed);
+        num("Mode", s.Mode);
+        sw("Enabled", s.Enabled);
+    }
+
+private:
+    void str(const char* key, const std::string& v) { m_b.writeString(m_sec, key, v); }
+    void num(const char* key, int v) { m_b.writeInteger(m_sec, key, v); }
+    void sw(const char* key, bool v) { m_b.writeBool(m_sec, key, v); }
+
+    ProfileBatch& m_b;
+    const char* m_sec = "";
+};
+
+}  // namespace
+
 ProfileBatch ConfigFile::editorBatch(const ConfigSet& set) {
     ProfileBatch b;
-    auto str = [&b](const char* sec, const char* key, const std::string& v) {
-        b.writeString(sec, key, v);
-    };
-    auto num = [&b](const char* sec, const char* key, int v) { b.writeInteger(sec, key, v); };
-    auto sw = [&b](const char* sec, const char* key, bool v) { b.writeBool(sec, key, v); };
-
-    const NerivalePortSection& np = set.nerivalePort;
-    str(kSectionNerivalePort, "TimeOut", np.TimeOut.text);
-    str(kSectionNerivalePort, "Length", np.Length.text);
-    sw(kSectionNerivalePort, "TruncateMsgs", np.TruncateMsgs);
-    sw(kSectionNerivalePort, "Enabled", true);  // always on; the editor has no box for it
-    num(kSectionNerivalePort, "ComPort", np.ComPort);
-    num(kSectionNerivalePort, "DataSettings", np.DataSettings);
-    num(kSectionNerivalePort, "FlowCtrl", np.FlowCtrl);
-    num(kSectionNerivalePort, "ComSpeed", np.ComSpeed);
-
-    const WctpSection& w = set.wctp;
-    str(kSectionWctp, "WCTPSenderID", w.WCTPSenderID);
-    str(kSectionWctp, "WCTPDocType", w.WCTPDocType);
-    str(kSectionWctp, "WCTPMiscSenderInfo", w.WCTPMiscSenderInfo);
-    sw(kSectionWctp, "WCTPFOBSSL", w.WCTPFOBSSL);
-
-    const SmtpSection& m = set.smtp;
-    str(kSectionSmtp, "Server", m.Server);
-    str(kSectionSmtp, "Port", m.Port.text);
-    str(kSectionSmtp, "User", m.User);
-    str(kSectionSmtp, "Pass", m.Pass);
-    sw(kSectionSmtp, "UseSSL", m.UseSSL);
-    str(kSectionSmtp, "Sender", m.Sender);
-    sw(kSectionSmtp, "Enabled", m.Enabled);
-
-    const BrevicorPortSection& bp = set.brevicorPort;
-    str(kSectionBrevicorPort, "TimeOut", bp.TimeOut.text);
-    sw(kSectionBrevicorPort, "Enabled", bp.Enabled);
-    num(kSectionBrevicorPort, "ComPort", bp.ComPort);
-    num(kSectionBrevicorPort, "DataSettings", bp.DataSettings);
-    num(kSectionBrevicorPort, "FlowCtrl", bp.FlowCtrl);
-    num(kSectionBrevicorPort, "ComSpeed", bp.ComSpeed);
-
-    const TnppSection& t = set.tnpp;
-    str(kSectionTnpp, "SourceAddr", t.SourceAddr.text);
-    str(kSectionTnpp, "DestAddr", t.DestAddr.text);
-    str(kSectionTnpp, "Inertia", t.Inertia.text);
-    str(kSectionTnpp, "BusyRtyTO", t.BusyRtyTO.text);
-    str(kSectionTnpp, "IdelTO", t.IdelTO.text);
-    str(kSectionTnpp, "RetryCount", t.RetryCount.text);
-    str(kSectionTnpp, "KeepAliveTO", t.KeepAliveTO.text);
-    str(kSectionTnpp, "IntCharTime", t.IntCharTime.text);
-    str(kSectionTnpp, "RSHoldRetry", t.RSHoldRetry.text);
-    str(kSectionTnpp, "RSHoldTime", t.RSHoldTime.text);
-    str(kSectionTnpp, "ENQRetries", t.ENQRetries.text);
-    str(kSectionTnpp, "ENQTO", t.ENQTO.text);
-    num(kSectionTnpp, "UseCom", t.UseCom);
-    num(kSectionTnpp, "ComSettings", t.ComSettings);
-    num(kSectionTnpp, "HandShake", t.HandShake);
-    num(kSectionTnpp, "ComSpeed", t.ComSpeed);
-    sw(kSectionTnpp, "STXInit", t.STXInit);
-    sw(kSectionTnpp, "TransparentCRC", t.TransparentCRC);
-    sw(kSectionTnpp, "EnableTNPP", t.EnableTNPP);
-
-    const ProxySection& p = set.proxy;
-    str(kSectionProxy, "Server", p.Server);
-    str(kSectionProxy, "User", p.User);
-    str(kSectionProxy, "Pass", p.Pass);
-    sw(kSectionProxy, "Enabled", p.Enabled);
-
-    const SmsSection& s = set.sms;
-    num(kSectionSms, "COMPort", s.COMPort);
-    num(kSectionSms, "COMSpeed", s.COMSpeed);
-    num(kSectionSms, "Mode", s.Mode);
-    sw(kSectionSms, "Enabled", s.Enabled);
+    EditorWriter w(b);
+    w.nerivalePort(set.nerivalePort);
+    w.wctp(set.wctp);
+    w.smtp(set.smtp);
+    w.brevicorPort(set.brevicorPort);
+    w.tnpp(set.tnpp);
+    w.proxy(set.proxy);
+    w.sms(set.sms);
     return b;
 }
 
