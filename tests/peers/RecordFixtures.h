@@ -1,0 +1,35 @@
+#pragma once
+// Record files written byte by byte at the layout's offsets, independently of
+// the record writers under test.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace nv::test {
+
+struct RouteFixture {
+    std::string name;
+    std::string npanxx;
+    std::string provider;
+    std::string secProvider = "NONE";
+    std::string eddr;
+    std::string secEddr;
+    bool enabled = true;
+    bool removePrefix = false;
+    bool placePinInSubPri = false;
+    bool deleted = false;
+};
+
+struct ProviderFixture {
+    std::string name;
+    std::uint8_t deliveryType = 1;
+    std::int32_t msgLength = 80;
+};
+
+// 57-byte header: record size, a zero time, the version text.
+std::string recordFileHeader(std::int32_t recordSize, const std::string& version);
+// NpaNxxRoute.dat ("QXDB 1.1", 443-byte records) and Provider.dat ("QXDB 7.6", 2871).
+std::string routeFile(const std::vector<RouteFixture>& routes);
+std::string providerFile(const std::vector<ProviderFixture>& providers);
+
+}  // namespace nv::test

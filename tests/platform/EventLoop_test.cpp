@@ -1,0 +1,56 @@
+#include "platform/EventLoop.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <thread>
+
+namespace nv {
+namespace {
+using namespace std::chrono_literals;
+
+TEST(EventLoop, RunsPostsInOrderFromAnyThreadUntilQuit) {
+    EventLoop loop;
+    std::vector<int> seen;
+    std::thread poster([&] {
+        for (int i = 0; i < 100; ++i) loop.post([&seen, i] { seen.push_back(i); });
+        loop.post([&] { loop.quit(); });
+    });
+    loop.run();
+    poster.join();
+    ASSERT_EQ(seen.size(), 100u);
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(seen[i], i);
+    // quit is sticky for run(), while poll still drains.
+    loop.post([&] { seen.push_back(-1); });
+    loop.run();
+    EXPECT_EQ(loop.poll(), 1u);
+    EXPECT_EQ(seen.back(), -1);
+}
+
+TEST(EventLoop, TimerTicksAndNeverTicksAfterItIsGone) {
+    EventLoop loop;
+    int ticks = 0;
+    auto timer = std::make_unique<RepeatingTimer>(loop, 5ms, [&] { ++ticks; });
+    auto until = std::chrono::steady_clock::now() + 5s;
+    while (ticks < 3 && std::chrono::steady_clock::now() < until) loop.pumpFor(5ms);
+    EXPECT_GE(ticks, 3);
+    timer.reset();
+    int after = ticks;
+    loop.pumpFor(30ms);
+    EXPECT_EQ(ticks, after);
+}
+
+TEST(EventLoop, SignalReachesTheLoopThread) {
+    EventLoop loop;
+    int got = 0;
+    SignalWatch watch(loop, {SIGUSR1}, [&](int s) {
+        got = s;
+        loop.quit();
+    });
+    std::raise(SIGUSR1);
+    loop.run();
+    EXPECT_EQ(got, SIGUSR1);
+}
+
+}  // namespace
+}  // namespace nv
