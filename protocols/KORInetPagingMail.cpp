@@ -159,22 +159,28 @@ size_t readUpload(char* buffer, size_t size, size_t count, void* user) {
     return n;
 }
 
-// The server's last reply line and the last command sent, for the error text
-// and to tell a refusal of the address from a trouble of the server.
+// The first refusal (a 4xx or 5xx reply) and the command it answered, to tell
+// a refusal of the address from a trouble of the server; libcurl's own
+// response code is that of the QUIT that follows.
 struct Dialogue {
-    std::string lastReply;
     std::string lastCommand;
+    std::string refusal;
+    std::string refusedCommand;
+    int refusalCode = 0;
 };
 
 int watchDialogue(CURL*, curl_infotype type, char* data, size_t size, void* user) {
     auto* dialogue = static_cast<Dialogue*>(user);
     std::string text(data, size);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    if (type == CURLINFO_HEADER_IN) {
-        std::size_t lastLine = text.rfind('\n');
-        dialogue->lastReply = lastLine == std::string::npos ? text : text.substr(lastLine + 1);
-    } else if (type == CURLINFO_HEADER_OUT) {
+    if (type == CURLINFO_HEADER_OUT) {
         dialogue->lastCommand = text.substr(0, 4);
+    } else if (type == CURLINFO_HEADER_IN && dialogue->refusalCode == 0 && text.size() >= 3 &&
+               (text[0] == '4' || text[0] == '5') && std::isdigit(static_cast<unsigned char>(text[1])) &&
+               std::isdigit(static_cast<unsigned char>(text[2]))) {
+        dialogue->refusalCode = std::stoi(text.substr(0, 3));
+        dialogue->refusal = text;
+        dialogue->refusedCommand = dialogue->lastCommand;
     }
     return 0;
 }
@@ -342,15 +348,13 @@ bool TKORInetPagingComp::sendOnce(MailCall& call, const TSMTPData& data, const s
         call.ErrorData = kOK;
         return true;
     }
-    long code = 0;
-    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
     // 5xx to MAIL, RCPT or DATA refuses this message for good; anything else
     // (no connection, time-out, TLS, a 4xx, a 5xx to the greeting or the login)
     // lets the next server try.
-    const std::string& cmd = dialogue.lastCommand;
-    call.refused = code >= 500 && code < 600 && (cmd == "MAIL" || cmd == "RCPT" || cmd == "DATA");
-    const std::string why = code >= 400 && !dialogue.lastReply.empty() ? dialogue.lastReply
-                                                                        : inet::errorText(rc, errorBuffer);
+    const int code = dialogue.refusalCode;
+    const std::string& cmd = dialogue.refusedCommand;
+    call.refused = code >= 500 && (cmd == "MAIL" || cmd == "RCPT" || cmd == "DATA");
+    const std::string why = code ? dialogue.refusal : inet::errorText(rc, errorBuffer);
     call.ErrorData = kSendError + oneLine(withoutControls(why));
     return false;
 }

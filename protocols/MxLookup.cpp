@@ -36,7 +36,7 @@ bool applyNameServer(res_state state, const std::string& server) {
 
 std::string failureText(int herr) {
     switch (herr) {
-    case TRY_AGAIN: return "No Answer From DNS Server";
+    case TRY_AGAIN: return "DNS Server Failed To Answer";  // time-out or SERVFAIL
     case NO_RECOVERY: return "DNS Server Failure";
     default: return "DNS Query Failed";
     }

@@ -1,0 +1,71 @@
+#pragma once
+// A scripted SMTP server on loopback for the e-mail tests: plain, STARTTLS or
+// TLS from the first byte (self-signed), optional AUTH PLAIN/LOGIN, canned
+// replies for chosen recipients or for the greeting, and a record of every
+// command and every message taken.
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace nv::test {
+
+struct SmtpPeerOptions {
+    enum class Tls { None, StartTls, Implicit };
+    SmtpPeerOptions(Tls tls_ = Tls::None, std::string user_ = {}, std::string password_ = {},
+                    std::string greeting_ = "220 peer.test ESMTP", std::map<std::string, std::string> rcptReplies_ = {})
+        : tls(tls_), user(std::move(user_)), password(std::move(password_)), greeting(std::move(greeting_)),
+          rcptReplies(std::move(rcptReplies_)) {}
+    Tls tls = Tls::None;
+    std::string user;  // non-empty: login offered and required before MAIL
+    std::string password;
+    std::string greeting = "220 peer.test ESMTP";
+    std::map<std::string, std::string> rcptReplies;  // address -> reply line (e.g. "550 5.1.1 No such user")
+};
+
+struct SmtpMessage {
+    std::string mailFrom;
+    std::vector<std::string> rcpts;
+    std::string data;  // as received, dot-stuffing undone, without the final "."
+    bool tls = false;
+    std::string authUser;
+};
+
+class SmtpPeer {
+public:
+    explicit SmtpPeer(SmtpPeerOptions options = {});
+    ~SmtpPeer();
+    SmtpPeer(const SmtpPeer&) = delete;
+    SmtpPeer& operator=(const SmtpPeer&) = delete;
+
+    std::uint16_t port() const { return m_port; }
+    std::vector<SmtpMessage> messages() const;
+    // Every command line received, in order (AUTH payloads shown as sent).
+    std::vector<std::string> commands() const;
+    int connections() const { return m_connections; }
+
+private:
+    struct Session;
+    void acceptLoop();
+    void serve(int fd);
+    bool command(Session& s, const std::string& line);
+    bool authenticate(Session& s, const std::string& args);
+    void record(const std::string& line);
+
+    SmtpPeerOptions m_options;
+    int m_listen = -1;
+    std::uint16_t m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_connections{0};
+    mutable std::mutex m_mutex;
+    std::vector<SmtpMessage> m_messages;
+    std::vector<std::string> m_commands;
+    std::vector<std::thread> m_workers;
+    std::thread m_acceptor;
+};
+
+}  // namespace nv::test
