@@ -125,7 +125,10 @@ void applyOne(std::vector<std::string>& lines, const ProfileWrite& w) {
     std::size_t head = findSection(lines, w.section);
     if (head == std::string::npos) {
         if (!lines.empty() && !hasTerminator(lines.back())) lines.back() += kCrLf;
-        if (!lines.empty()) lines.emplace_back(kCrLf);
+        // One blank line between sections, for people who read the file.
+        if (!lines.empty() && classify(withoutTerminator(lines.back())).kind != LineInfo::Kind::Blank) {
+            lines.emplace_back(kCrLf);
+        }
         lines.push_back("[" + w.section + "]" + kCrLf);
         lines.push_back(w.key + "=" + value + kCrLf);
         return;

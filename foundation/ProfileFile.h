@@ -51,6 +51,8 @@ public:
     // nothing when the section or key is missing.
     std::optional<std::string> value(std::string_view section, std::string_view key) const;
     bool hasSection(std::string_view section) const;
+    // Section names in file order, the first of each name only.
+    const std::vector<std::string>& sections() const { return m_sections; }
 
     std::string readString(std::string_view section, std::string_view key,
                            std::string_view fallback) const;

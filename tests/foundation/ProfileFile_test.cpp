@@ -103,6 +103,11 @@ TEST(ProfileFile, ReadsByTheProfileRules) {
     }
 }
 
+TEST(ProfileFile, SectionsAreListedOnceInFileOrder) {
+    ProfileSnapshot ini = ProfileSnapshot::parse("x=0\n[Line2]\n[SMS]\n[line2]\n[Line0]\n");
+    EXPECT_EQ(ini.sections(), (std::vector<std::string>{"Line2", "SMS", "Line0"}));
+}
+
 TEST(ProfileFile, EveryReadGoesToTheFile) {
     test::TempDir dir;
     ProfileFile f(dir / "Config.Dat");
@@ -135,6 +140,8 @@ TEST(ProfileFile, WritesByTheProfileRules) {
         {"missing key in an empty section goes right after its header", "[A]\r\n[B]\r\n",
          {{"A", "k", "v"}}, "[A]\r\nk=v\r\n[B]\r\n"},
         {"missing section appended", "[A]\r\nx=1\r\n", {{"B", "k", "v"}},
+         "[A]\r\nx=1\r\n\r\n[B]\r\nk=v\r\n"},
+        {"no second blank line before a new section", "[A]\r\nx=1\r\n\r\n", {{"B", "k", "v"}},
          "[A]\r\nx=1\r\n\r\n[B]\r\nk=v\r\n"},
         {"file without a final line end", "[A]\r\nx=1", {{"A", "y", "2"}, {"B", "k", "v"}},
          "[A]\r\nx=1\r\ny=2\r\n\r\n[B]\r\nk=v\r\n"},
