@@ -258,37 +258,48 @@ TEST(RecordUpgrade, FileMadeOnWindowsIsFoundInAnyCase) {
 }
 
 TEST(RecordUpgrade, ReadersAlwaysFindTheFileWhileItIsUpgraded) {
-    test::TempDir dir;
-    const fs::path path = dir / "Provider.dat";
+    // One old data directory per round, so a file once upgraded never turns old
+    // again; the reader (another program's look-up) may itself start the upgrade.
+    constexpr int kRounds = 40;
+    test::TempDir root;
     const std::string old = test::fx::header(2511, "QXDB 7.5") + Image(2511).put(0, text("Alpha")).str() +
                             Image(2511).put(0, text("Beta")).str();
-    test::writeFile(path, old);
+    std::vector<fs::path> dirs;
+    for (int i = 0; i < kRounds; ++i) {
+        dirs.push_back(root / std::to_string(i));
+        fs::create_directory(dirs.back());
+        test::writeFile(dirs.back() / "Provider.dat", old);
+    }
+    std::atomic<int> round{0};
     std::atomic<bool> stop{false};
-    std::atomic<int> opens{0}, missingFile{0}, missingRecord{0};
+    std::atomic<int> looks{0}, missingFile{0}, missingRecord{0};
     std::thread reader([&] {
         UnattendedPrompt prompt(nullptr);
         while (!stop) {
-            int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            const fs::path& dir = dirs[static_cast<std::size_t>(round.load())];
+            int fd = ::open((dir / "Provider.dat").c_str(), O_RDONLY | O_CLOEXEC);
             if (fd < 0) ++missingFile;
             else ::close(fd);
-            if (!FindProvider("beta", dir.path(), prompt)) ++missingRecord;
-            ++opens;
+            if (!FindProvider("beta", dir, prompt)) ++missingRecord;
+            ++looks;
         }
     });
     ScriptedPrompt prompt;
-    for (int i = 0; i < 40; ++i) {
-        test::writeFile(dir / "fixture.tmp", old);  // old again, put in place in one step
-        fs::rename(dir / "fixture.tmp", path);
-        UpdateRecordFile("ProviderRec", path, prompt);
+    for (int i = 0; i < kRounds; ++i) {
+        round = i;
+        UpdateRecordFile("ProviderRec", dirs[static_cast<std::size_t>(i)] / "Provider.dat", prompt);
     }
-    while (opens < 50) std::this_thread::yield();
+    while (looks < 50) std::this_thread::yield();
     stop = true;
     reader.join();
     EXPECT_EQ(missingFile, 0);
     EXPECT_EQ(missingRecord, 0);
-    auto r = FindProvider("Beta", dir.path(), prompt);
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->FilePos(), 57 + 2871);
+    for (const auto& dir : dirs) {
+        auto r = FindProvider("Beta", dir, prompt);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->FilePos(), 57 + 2871);
+        EXPECT_EQ(test::readFile(dir / "Provider.bak"), old);
+    }
 }
 
 }  // namespace
