@@ -274,7 +274,6 @@ bool TKORSMSMessaging::TServerThread::readIndication(std::string& buf) {
         std::size_t textEnd =
             textStart == std::string::npos ? std::string::npos : buf.find_first_of("\r\n", textStart);
         if (textEnd != std::string::npos) {
-            std::string header = buf.substr(0, headerEnd);
             // Sender first, time stamp last: with a quoted alpha field between
             // them the second pair would be the alpha, not the time.
             std::vector<std::string> fields = quotedFields(buf.substr(0, headerEnd));
@@ -397,11 +396,10 @@ TKORSMSMessaging::Answer TKORSMSMessaging::transact(std::string_view bytes, mill
     auto deadline = m_clock.now() + timeout;
     while (!stopRequested()) {
         std::string chunk = ReadBuffer();
-        if (!chunk.empty()) {
-            if (reply.feed(chunk) != GsmAtReply::Final::None) break;
-            continue;
-        }
-        if (m_clock.now() >= deadline || !waitSlice()) break;
+        if (!chunk.empty() && reply.feed(chunk) != GsmAtReply::Final::None) break;
+        // Checked after data too: a line that never stops talking still times out.
+        if (m_clock.now() >= deadline) break;
+        if (chunk.empty() && !waitSlice()) break;
     }
     a.final = reply.final();
     a.finalLine = reply.finalLine();
@@ -429,6 +427,12 @@ TKORSMSMessaging::QueryResult TKORSMSMessaging::query(std::string_view literal, 
 
 bool TKORSMSMessaging::OpenPort() {
     if (Connected()) return true;
+    // A receive thread left from a port that was disconnected under it.
+    if (m_server) {
+        m_stop = true;
+        m_server->join();
+        m_server.reset();
+    }
     if (!Connect()) return false;
     m_stop = false;
     m_threadStarted = false;
@@ -436,7 +440,7 @@ bool TKORSMSMessaging::OpenPort() {
     StartServerThread();
     // The thread says it runs at once; the bound only guards a thread that died.
     auto end = m_clock.now() + kThreadStartBound;
-    while (!m_threadStarted && m_server && m_server->ProgressMsg.empty() && m_clock.now() < end)
+    while (!m_threadStarted && m_clock.now() < end)
         std::this_thread::sleep_for(milliseconds(5));
     return true;
 }

@@ -138,6 +138,20 @@ TEST_F(KORSMSMsgTest, RegistrationStates) {
     }
 }
 
+TEST_F(KORSMSMsgTest, OpensAtEverySpeed) {
+    // 14400 and 56000 have no Bxxx constant; the serial layer sets them as
+    // arbitrary speeds.
+    for (TComPortBaudRate speed : {br9600, br14400, br56000, br115200}) {
+        SCOPED_TRACE(static_cast<int>(speed));
+        start({});
+        sms->SetComPortSpeed(speed);
+        EXPECT_EQ(sms->ComPortStopBits(), sb2BITS);
+        EXPECT_TRUE(sms->OpenPort()) << sms->LastError();
+        sms.reset();
+        std::filesystem::remove(dir / "COM1");
+    }
+}
+
 TEST_F(KORSMSMsgTest, SilentModemFailsOpen) {
     GsmModemScript script;
     script.silent = true;
@@ -475,6 +489,21 @@ TEST_F(KORSMSMsgTest, ReceivesIncomingMessages) {
     EXPECT_TRUE(sms->ClosePort());
     EXPECT_EQ(closed, 1);
     EXPECT_FALSE(sms->ThreadStarted());
+}
+
+TEST_F(KORSMSMsgTest, ReopensAfterClose) {
+    openReady({});
+    EXPECT_TRUE(sms->ClosePort());
+    EXPECT_FALSE(sms->ThreadStarted());
+    std::string rsp;
+    EXPECT_EQ(sms->SendSMSTextMode("", "+4912345", "hi", "", false, rsp), -1);
+    EXPECT_EQ(rsp, "SMS Modem Not Connected");
+    // A port dropped under the component (not through ClosePort) reopens too.
+    ASSERT_TRUE(sms->OpenPort());
+    sms->Disconnect();
+    ASSERT_TRUE(sms->OpenPort());
+    EXPECT_TRUE(sms->ThreadStarted());
+    EXPECT_EQ(sms->SendSMSTextMode("", "+4912345", "hi", "", false, rsp), 12);
 }
 
 TEST_F(KORSMSMsgTest, DeleteSimMsg) {
