@@ -21,7 +21,7 @@ using test::fx::le32;
 using test::fx::ScriptedPrompt;
 using test::fx::text;
 
-using Pieces = std::vector<std::pair<std::size_t, std::string>>;
+using FieldValues = std::vector<std::pair<std::size_t, std::string>>;
 
 struct OldKind {
     const char* recName;
@@ -33,25 +33,25 @@ struct OldKind {
     std::size_t filePosAt, deletedAt;
     const char* backup;
     const char* updated;       // the information text
-    Pieces defaults;           // non-zero values the upgrade must put into each record
+    FieldValues defaults;           // non-zero values the upgrade must put into each record
 };
 
-const Pieces kProvider76 = {{2532, text("443")}, {2543, le32(-1)}, {2863, le32(2775)}, {2867, le32(-1)}};
-const Pieces kProvider74 = {{2506, "\x01"}};
-const Pieces kProvider73 = {{2355, text("http://")}};
+const FieldValues kProvider76 = {{2532, text("443")}, {2543, le32(-1)}, {2863, le32(2775)}, {2867, le32(-1)}};
+const FieldValues kProvider74 = {{2506, "\x01"}};
+const FieldValues kProvider73 = {{2355, text("http://")}};
 
-Pieces join(std::initializer_list<Pieces> parts) {
-    Pieces all;
+FieldValues join(std::initializer_list<FieldValues> parts) {
+    FieldValues all;
     for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
     return all;
 }
 
 std::vector<OldKind> oldKinds() {
     const char* pInfo = "Provider Database Updated To QXDB 7.6";
-    auto provider = [&](const char* v, std::size_t size, Pieces d) {
+    auto provider = [&](const char* v, std::size_t size, FieldValues d) {
         return OldKind{"ProviderRec", "Provider.dat", v, size, 2871, "QXDB 7.6", 702, 706, "Provider.bak", pInfo, d};
     };
-    Pieces portDefaults = {{720, "\x06"},      {721, le32(60)}, {729, le32(6)},  {733, le32(10)},
+    FieldValues portDefaults = {{720, "\x06"},      {721, le32(60)}, {729, le32(6)},  {733, le32(10)},
                            {737, le32(10)},    {741, le32(6)},  {745, le32(2)},  {749, le32(60)},
                            {753, le32(24)},    {757, le32(10)}, {772, le32(3)}};
     return {
