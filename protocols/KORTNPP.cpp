@@ -222,9 +222,10 @@ TKORTNPP::Flow TKORTNPP::linkLoop(TTimeCounter& keepAlive, TTimeCounter& rsHold,
 
 TKORTNPP::Flow TKORTNPP::sendHead(TTimeCounter& keepAlive, TTimeCounter& rsHold, bool& holding) {
     if (stopping()) return Flow::Stop;
-    ProcessReceive();
     // Only this thread can bring the link back: a link that went down goes
     // to the link start, one left awaiting an EOT is tested first.
+    if (!m_linkUp.load()) return Flow::Restart;
+    ProcessReceive();
     if (!m_linkUp.load()) return Flow::Restart;
     if (m_comState.load() == csEnqRsp && !linkTest(keepAlive)) return Flow::Restart;
     if (holding) {

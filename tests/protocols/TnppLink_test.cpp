@@ -465,6 +465,29 @@ TEST_F(TnppLinkTest, PacketCutShortIsAbandonedWithAnEnquiry) {
     EXPECT_TRUE(waitQueue(0));
 }
 
+TEST_F(TnppLinkTest, LinkLostWhileReceivingWithAPageQueuedStartsAgain) {
+    // The link goes down inside a reception step, not inside a sending; the
+    // queued page must not wait for a ready state nobody else can set.
+    TnppPeer peer = up();
+    peer.sendRaw(std::string(1, SOH) + "000A03");
+    EXPECT_TRUE(peer.silent(50ms));
+    ASSERT_TRUE(m_link->SendIDPage(0, 3, "1", "queued", ""));
+    const std::string queued = idPage("000003000001", "1         queued");
+    EXPECT_GE(advanceUntil(ENQ), 2s);  // inter-character time-out
+    EXPECT_GE(advanceUntil(ENQ), 5s);  // ENQRspTout
+    EXPECT_GE(advanceUntil(ENQ), 5s);  // ENQRetries reached: the link start's ENQ
+    ASSERT_TRUE(m_events.waitFor("LinkError"));
+    EXPECT_TRUE(m_events.waitFor("PacketDropped: $" + queued));
+    peer.send(EOT);
+    EXPECT_EQ(peer.readPacket().substr(0, 13), std::string(1, SOH) + "000003000000");
+    peer.send(ACK);
+    ASSERT_TRUE(waitQueue(0));
+    ASSERT_TRUE(m_link->SendIDPage(0, 3, "1", "after", ""));
+    EXPECT_EQ(peer.readPacket(), idPage("000003000001", "1         after"));
+    peer.send(ACK);
+    EXPECT_TRUE(waitQueue(0));
+}
+
 TEST_F(TnppLinkTest, PagesRefusedOrShaped) {
     // Closed port.
     EXPECT_TRUE(m_link->ClosePort());
