@@ -145,6 +145,10 @@ void GsmModem::handleBody() {
     switch (m_script.submit) {
         case GsmModemScript::Submit::Ok:
             reply(info("+CMGS: " + std::to_string(m_script.messageRef)));
+            m_script.messageRef += m_script.messageRefStep;
+            break;
+        case GsmModemScript::Submit::OkWithoutReference:
+            reply("\r\nOK\r\n");
             break;
         case GsmModemScript::Submit::Error:
             reply("\r\nERROR\r\n");

@@ -16,7 +16,7 @@
 namespace nv::test {
 
 struct GsmModemScript {
-    enum class Submit { Ok, Error, CmsError, Silence };
+    enum class Submit { Ok, OkWithoutReference, Error, CmsError, Silence };
 
     bool echo = false;    // echo each command (and the message) as real modems do after ATZ
     bool silent = false;  // answer nothing at all
@@ -32,6 +32,7 @@ struct GsmModemScript {
     bool promptRefused = false;  // AT+CMGS answered "+CMS ERROR: 304" instead of "> "
     Submit submit = Submit::Ok;
     int messageRef = 12;
+    int messageRefStep = 0;  // added to messageRef after each message taken
     std::set<std::string> refuse;  // commands (without CR) answered ERROR
 };
 

@@ -212,6 +212,17 @@ TEST_F(KORSMSMsgTest, TextPartBytes) {
     }
 }
 
+TEST_F(KORSMSMsgTest, AnswerWithoutReferenceIsZero) {
+    GsmModemScript script;
+    script.submit = Submit::OkWithoutReference;
+    openReady(script);
+    std::string rsp;
+    EXPECT_EQ(sms->SendSMSTextMode("", "+4912345", "hi", "", false, rsp), 0);
+    EXPECT_EQ(rsp, kSubmitted);
+    EXPECT_EQ(sms->SendSMSPDUMode("", "+4912345", "hi", false, rsp, true), 0);
+    EXPECT_EQ(rsp, kSubmitted);
+}
+
 TEST_F(KORSMSMsgTest, PduPartBytes) {
     openReady({}, smPDU);
     std::string rsp;
@@ -406,11 +417,11 @@ TEST_F(KORSMSMsgTest, PduTextErrors) {
 }
 
 TEST(SplitSmsMessage, Cuts) {
-    std::string blank100 = std::string(100, 'a') + " " + std::string(60, 'b');  // 161, blank at 101st
-    auto two = splitSmsMessage(blank100);
+    // 161 characters, the only blank at position 100.
+    auto two = splitSmsMessage(std::string(99, 'a') + " " + std::string(61, 'b'));
     ASSERT_EQ(two.size(), 2u);
-    EXPECT_EQ(two[0], std::string(100, 'a') + " " + "  (CONT.)");
-    EXPECT_EQ(two[1], std::string(60, 'b') + " (END)");
+    EXPECT_EQ(two[0], std::string(99, 'a') + " " + "  (CONT.)");
+    EXPECT_EQ(two[1], std::string(61, 'b') + " (END)");
 
     EXPECT_EQ(splitSmsMessage(std::string(160, 'x')), std::vector<std::string>{std::string(160, 'x')});
 
@@ -429,10 +440,13 @@ TEST(SplitSmsMessage, Cuts) {
 }
 
 TEST_F(KORSMSMsgTest, PartsInReverseOrder) {
-    openReady({});
+    GsmModemScript script;
+    script.messageRefStep = 1;
+    openReady(script);
     std::string msg = std::string(100, 'a') + " " + std::string(100, 'b');
     std::string rsp;
-    EXPECT_EQ(sms->SendSMSTextMode("", "+4912345", msg, "", true, rsp), 12);
+    // The result is the reference of the part sent last: the first part.
+    EXPECT_EQ(sms->SendSMSTextMode("", "+4912345", msg, "", true, rsp), 13);
     EXPECT_EQ(modem->bodies(),
               (std::vector<std::string>{std::string(100, 'b') + " (END)", std::string(100, 'a') + "   (CONT.)"}));
 }
