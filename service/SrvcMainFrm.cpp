@@ -1,0 +1,159 @@
+#include "service/SrvcMainFrm.h"
+
+#include <exception>
+
+#include "platform/PipeMessage.h"
+
+namespace nv {
+
+TNerivaleSvcMain::TNerivaleSvcMain(EventLoop& loop, EngineOptions options)
+    : m_loop(loop),
+      m_options(std::move(options)),
+      m_clock(m_options.clock ? *m_options.clock : steadyClock()),
+      m_createdAt(m_clock.now()),
+      m_prompt([this](const std::string& text) { WriteToLog("[System] " + text); }),
+      m_log(m_options.dataDir, m_options.localNow),
+      m_pipeClient(m_options.dataDir / kConfigPipeName) {
+    m_timer = std::make_unique<RepeatingTimer>(m_loop, m_options.timerPeriod, [this] { Timer2Timer(); });
+}
+
+TNerivaleSvcMain::~TNerivaleSvcMain() {
+    if (Shutdown.exchange(true)) return;
+    try {
+        StopServer();
+    } catch (...) {
+    }
+    m_spoolStop.store(true);
+    {
+        // Pages held in memory end with the engine, without delivery or log line.
+        std::lock_guard<std::mutex> q(m_queueLock);
+        m_queue.clear();
+    }
+    {
+        std::lock_guard<std::mutex> s(m_secondaryLock);
+        m_secondary.clear();
+    }
+    m_timer.reset();
+    m_pipeServer.reset();
+    // Every thread has been joined, so nothing posts any more: run what is
+    // posted (the last log lines) while the engine still exists.
+    while (m_loop.poll() > 0) {
+    }
+}
+
+void TNerivaleSvcMain::pumpMessages() { m_loop.poll(); }
+
+void TNerivaleSvcMain::sleepPumping(std::chrono::milliseconds d) {
+    if (d.count() > 0)
+        m_loop.pumpFor(d);
+    else
+        m_loop.poll();
+}
+
+bool TNerivaleSvcMain::StartServer() {
+    WriteToLog("[System] Nerivale Server Start Requested!");
+    pumpMessages();
+    StartTNPPLink();
+    StartBrevicorPort();
+    StartSMSModem();
+    sleepPumping(m_options.startPause);
+    StartOutboundThreads();
+    pumpMessages();
+    sleepPumping(m_options.startPause);
+    StartSpoolThread();
+    StartPipeServer();
+    WriteToLog("[System] Starting Pelmoar Services!");
+    StartPelmoraPortThread();
+    WriteToLog("[System] All Services Active!");
+    return true;
+}
+
+void TNerivaleSvcMain::StartPipeServer() {
+    try {
+        if (!m_pipeServer)
+            m_pipeServer = std::make_unique<LocalPipeServer>(
+                m_loop, [this](const std::string& msg) { PipeServer1PipeMessage(msg); });
+        m_pipeServer->listen(m_options.dataDir / kServerPipeName);
+    } catch (const std::exception& e) {
+        WriteToLog(std::string("[System] Failed To Start IPC: ") + e.what());
+    }
+}
+
+// The device links, the port threads, the spooler and the inbound port arrive
+// with their own components; until then their steps keep their place in the
+// order and do nothing (and log nothing).
+void TNerivaleSvcMain::StartTNPPLink() {}
+void TNerivaleSvcMain::StartBrevicorPort() {}
+void TNerivaleSvcMain::StartSMSModem() {}
+void TNerivaleSvcMain::StartSpoolThread() { m_spoolStop.store(false); }
+void TNerivaleSvcMain::StartPelmoraPortThread() { m_inboundStop.store(false); }
+void TNerivaleSvcMain::CloseDevices() {}
+
+void TNerivaleSvcMain::StartOutboundThreads() {
+    m_outboundStop.store(false);
+    Cancelcall.store(false);
+}
+
+void TNerivaleSvcMain::CancelAllCalls() {
+    m_outboundStop.store(true);
+    Cancelcall.store(true);
+    while (OutboundThreadsRunning() > 0) sleepPumping(std::chrono::milliseconds(5));
+    Cancelcall.store(false);
+    SendPipeData(buildPipeMessage({{"cmd", "cancelcall1"}, {"value", "0"}}, true));
+    pumpMessages();
+    sleepPumping(m_options.cancelPause);
+}
+
+bool TNerivaleSvcMain::StopServer() {
+    WriteToLog("[System] Server ShutDown Requested");
+    pumpMessages();
+    // Every stop flag first, the page workers' included, so that every thread
+    // is on its way out before anything is waited for.
+    m_tnppStop.store(true);
+    m_inboundStop.store(true);
+    m_outboundStop.store(true);
+    m_spoolStop.store(true);
+    m_workers.requestStop();
+    Terminate.store(true);
+
+    CancelAllCalls();
+    auto until = std::chrono::steady_clock::now() + m_options.joinBound;
+    while (PelmoraPortThreadRunning() && std::chrono::steady_clock::now() < until)
+        sleepPumping(std::chrono::milliseconds(5));
+    sleepPumping(m_options.stopPause);
+
+    // Workers use the encoder port, the TNPP link and the lists: they are all
+    // waited for before any of those closes or goes away.
+    m_workers.stopAll(m_options.joinBound, [this] { pumpMessages(); });
+    until = std::chrono::steady_clock::now() + m_options.joinBound;
+    while ((SpoolThreadRunning() || OutboundThreadsRunning() > 0) && std::chrono::steady_clock::now() < until)
+        sleepPumping(std::chrono::milliseconds(5));
+
+    CloseDevices();
+    WriteToLog("[System] Server ShutDown");
+    pumpMessages();
+    return true;
+}
+
+void TNerivaleSvcMain::Timer2Timer() {
+    m_log.archiveIfDue();
+    // On-line time from the monotonic start, so a late or early tick can neither
+    // skip nor double a minute.
+    auto minutes = std::chrono::duration_cast<std::chrono::minutes>(m_clock.now() - m_createdAt).count();
+    m_counters.rHours = static_cast<std::int32_t>(minutes / 60);
+    m_counters.rMin = static_cast<std::int32_t>(minutes % 60);
+    {
+        std::lock_guard<std::mutex> q(m_queueLock);
+        PostUpdateCounters(kCtQueued, static_cast<std::int32_t>(m_queue.size()));
+    }
+    m_workers.reap();
+}
+
+std::size_t TNerivaleSvcMain::queueLength() const {
+    std::lock_guard<std::mutex> q(m_queueLock);
+    return m_queue.size();
+}
+
+bool TNerivaleSvcMain::flushPipe(std::chrono::milliseconds bound) { return m_pipeClient.flush(bound); }
+
+}  // namespace nv

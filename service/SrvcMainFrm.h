@@ -1,0 +1,158 @@
+#pragma once
+// TNerivaleSvcMain: the engine. It owns every component, list, lock and counter
+// of the gateway and runs on the engine thread's event loop. Construction is the
+// original form's creation, destruction its FormDestroy (which stops the gateway
+// once).
+//
+// Threads: log lines, counter changes and pipe messages are posted to the loop
+// from any thread; only the loop's thread writes Log.Dat, changes the counters
+// and hands messages to the pipe sender. Lock order: the page queue, then the
+// port-thread list, then the secondary list.
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "foundation/Clock.h"
+#include "foundation/PageRecord.h"
+#include "foundation/Records.h"
+#include "foundation/UserPrompt.h"
+#include "platform/EventLoop.h"
+#include "platform/LocalPipe.h"
+#include "service/Counters.h"
+#include "service/EngineLog.h"
+#include "service/PageWorkers.h"
+
+namespace nv {
+
+struct EngineOptions {
+    std::filesystem::path dataDir;  // WorkDir
+    std::filesystem::path appDir;   // AppDir
+    LocalClockFn localNow;          // wall clock (log stamps, archive); default: system
+    Clock* clock = nullptr;         // monotonic (on-line time); default: steady clock
+    std::chrono::milliseconds timerPeriod{1000};
+    std::chrono::milliseconds startPause{500};   // each of the two pauses around the port threads
+    std::chrono::milliseconds stopPause{1000};   // after the inbound port thread ended
+    std::chrono::milliseconds cancelPause{500};  // at the end of CancelAllCalls
+    std::chrono::milliseconds joinBound{30000};  // per group of threads at stop
+};
+
+// The priority every page taken in gets; the queue sorts on it.
+inline constexpr std::int32_t kIntakePriority = 5;
+inline constexpr const char* kOriginator = "Nerivale Server";
+inline constexpr const char* kTestMessage = "Nerivale Server Test Message";
+
+class TNerivaleSvcMain {
+public:
+    TNerivaleSvcMain(EventLoop& loop, EngineOptions options);  // FormCreate
+    ~TNerivaleSvcMain();                                       // FormDestroy
+    TNerivaleSvcMain(const TNerivaleSvcMain&) = delete;
+    TNerivaleSvcMain& operator=(const TNerivaleSvcMain&) = delete;
+
+    // Engine thread. Brings the gateway up in its fixed order; true.
+    bool StartServer();
+    // Engine thread. Stops every thread (bounded joins) before devices close; true.
+    bool StopServer();
+
+    // Any thread: post a log line, a pipe message, a counter change.
+    void WriteToLog(std::string text);
+    void SendPipeData(std::string text);
+    void PostUpdateCounters(int id, std::int32_t value = 0);
+
+    // The intake; any thread. `rawBlock` is the inbound host's block as received,
+    // or null for a test page (the block is then built here). Submitted is true
+    // when the page was queued or handed to a worker that started.
+    void KORTap1MsgReceived(const std::string* rawBlock, const std::string& PIN, const std::string& Msg,
+                            bool& Submitted);
+
+    // Puts a page into the queue. False (the page stays with the caller) when no
+    // outbound port thread runs and `force` is false. A duplicate is freed and
+    // counts as queued.
+    bool AddToQueue(PageRecordPtr& page, bool force);
+
+    // Engine thread: one message from the PelmoraServer pipe.
+    void PipeServer1PipeMessage(const std::string& message);
+    // Engine thread: the one-second timer.
+    void Timer2Timer();
+
+    // The pipe sender's view, for an orderly end: waits until sent or `bound`.
+    bool flushPipe(std::chrono::milliseconds bound);
+
+    // Engine thread (tests and the timer).
+    const Counters& counters() const { return m_counters; }
+    std::size_t queueLength() const;
+    std::size_t workerCount() const { return m_workers.count(); }
+    const std::filesystem::path& WorkDir() const { return m_options.dataDir; }
+
+    std::atomic<bool> SecondaryRunning{false};
+    // Set by cancel_call, cleared only by StartOutboundThreads (start) and
+    // CancelAllCalls (stop); every other code only reads it.
+    std::atomic<bool> Cancelcall{false};
+    std::atomic<bool> Shutdown{false};
+    std::atomic<bool> Terminate{false};
+
+private:
+    // Engine-thread halves of the posted calls.
+    void WriteToLogPost(const std::string& text);
+    void SendPipeDataPost(const std::string& text);
+    void ApplyCounter(int id, std::int32_t value);
+
+    // StartServer's steps whose components come with the device, queue and
+    // inbound work; each does nothing until its component exists.
+    void StartTNPPLink();
+    void StartBrevicorPort();
+    void StartSMSModem();
+    void StartOutboundThreads();
+    void StartSpoolThread();
+    void StartPipeServer();
+    void StartPelmoraPortThread();
+    void CancelAllCalls();
+    void CloseDevices();
+    std::size_t OutboundThreadsRunning() const { return 0; }
+    bool PelmoraPortThreadRunning() const { return false; }
+    bool SpoolThreadRunning() const { return false; }
+
+    // Intake and worker helpers.
+    std::unique_ptr<ProviderRec> ResolveProvider(const std::string& name, const RouteRec& route,
+                                                 const std::string& mailAddress);
+    bool StartPageWorker(PageRecordPtr& page);
+    void BMDThread1Execute(PageRecordPtr page);
+
+    // Pipe commands.
+    void ClearQueues();
+    void CancelCall();
+
+    void pumpMessages();
+    void sleepPumping(std::chrono::milliseconds d);
+
+    EventLoop& m_loop;
+    EngineOptions m_options;
+    Clock& m_clock;
+    Clock::TimePoint m_createdAt;
+    UnattendedPrompt m_prompt;
+    EngineLog m_log;
+    Counters m_counters;
+    PipeSender m_pipeClient;                        // PipeClient1
+    std::unique_ptr<LocalPipeServer> m_pipeServer;  // PipeServer1
+    std::unique_ptr<RepeatingTimer> m_timer;        // Timer2
+
+    // QueueRecList and sList, each with its own lock.
+    mutable std::mutex m_queueLock;
+    std::vector<PageRecordPtr> m_queue;
+    std::mutex m_secondaryLock;
+    std::vector<PageRecordPtr> m_secondary;
+
+    // Stop flags of the thread groups (their threads come with later work).
+    std::atomic<bool> m_tnppStop{false};
+    std::atomic<bool> m_inboundStop{false};
+    std::atomic<bool> m_outboundStop{false};
+    std::atomic<bool> m_spoolStop{false};
+
+    PageWorkers m_workers;  // BMDThreadGroup1
+};
+
+}  // namespace nv

@@ -1,0 +1,109 @@
+#include "service/ZQSvcMainFrm.h"
+
+#include <csignal>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <memory>
+
+#include "foundation/FileUtil.h"
+#include "platform/DataDirectory.h"
+#include "platform/EventLoop.h"
+#include "platform/ServiceHost.h"
+#include "service/SrvcMainFrm.h"
+
+namespace nv {
+namespace fs = std::filesystem;
+
+namespace {
+
+// "INSTALL", "/install", "-Install": the switch spellings the service framework took.
+bool isSwitch(const std::string& arg, const char* name) {
+    std::string_view a = arg;
+    while (!a.empty() && (a.front() == '/' || a.front() == '-')) a.remove_prefix(1);
+    return equalsNoCase(a, name);
+}
+
+fs::path ownExecutable() {
+    std::error_code ec;
+    fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    return ec ? fs::path("ZQSvc") : exe;
+}
+
+}  // namespace
+
+int TNerivale::run(const std::vector<std::string>& args) {
+    bool install = false, uninstall = false, silent = false;
+    for (const auto& a : args) {
+        install |= isSwitch(a, "INSTALL");
+        uninstall |= isSwitch(a, "UNINSTALL");
+        silent |= isSwitch(a, "SILENT");
+    }
+    if (install) return ServiceInstall(silent);
+    if (uninstall) return ServiceUninstall(silent);
+    return QXSNPPGatewayExecute();
+}
+
+int TNerivale::ServiceInstall(bool silent) {
+    std::string error;
+    if (!installServiceUnit(ServiceUnitOptions{ownExecutable(), {}, {}}, error)) {
+        std::fprintf(stderr, "Service installation failed: %s\n", error.c_str());
+        return 1;
+    }
+    if (!silent) std::printf("Service installed successfully\n");
+    return 0;
+}
+
+int TNerivale::ServiceUninstall(bool silent) {
+    std::string error;
+    if (!uninstallServiceUnit(error)) {
+        std::fprintf(stderr, "Service removal failed: %s\n", error.c_str());
+        return 1;
+    }
+    if (!silent) std::printf("Service uninstalled successfully\n");
+    return 0;
+}
+
+int TNerivale::QXSNPPGatewayExecute() {
+    SysLog eventLog;
+    InstallSettings settings = readInstallSettings(programDirectory());
+    EngineOptions options;
+    options.appDir = settings.installDir;
+    try {
+        options.dataDir = findDataDirectory(settings);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "ZQSvc: %s\n", e.what());
+        eventLog.error(e.what());
+        return 1;
+    }
+
+    EventLoop loop;
+    SignalWatch signals(loop, {SIGTERM, SIGINT}, [&loop](int) { loop.quit(); });
+    auto engine = std::make_unique<TNerivaleSvcMain>(loop, options);
+    bool started = false;
+    try {
+        started = engine->StartServer();
+    } catch (const std::exception& e) {
+        engine->WriteToLog(std::string("[Exception Error] ") + e.what());
+    }
+    if (!started) {
+        engine->WriteToLog("[System] Unable To Start Nerivale Server, Check Log");
+        eventLog.error("Unable To Start Nerivale Server, Check Log");
+        engine.reset();
+        return 1;
+    }
+    engine->WriteToLog("[System] Nerivale Server Started");
+    eventLog.info("Nerivale Server Started");
+    try {
+        loop.run();
+    } catch (const std::exception& e) {
+        // An exception in the running loop stops the service in order.
+        engine->WriteToLog(std::string("[Exception Error] ") + e.what());
+    }
+    engine->WriteToLog("[System] Stopping Nerivale Server");
+    engine.reset();
+    eventLog.info("Nerivale Server Stopped");
+    return 0;
+}
+
+}  // namespace nv

@@ -1,0 +1,22 @@
+#pragma once
+// TNerivale: the service program around the engine. Under systemd the service
+// runs in the foreground; "INSTALL" and "UNINSTALL" (with "SILENT") write or
+// remove the unit instead of running.
+#include <string>
+#include <vector>
+
+namespace nv {
+
+class TNerivale {
+public:
+    // The program: parses the switches and runs. Returns the exit status.
+    int run(const std::vector<std::string>& args);
+
+    // Writes and enables the unit; without `silent` the result is printed.
+    int ServiceInstall(bool silent);
+    int ServiceUninstall(bool silent);
+    // The service itself: engine, StartServer, the loop until SIGTERM/SIGINT, stop.
+    int QXSNPPGatewayExecute();
+};
+
+}  // namespace nv
