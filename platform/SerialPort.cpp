@@ -5,6 +5,8 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -29,6 +31,9 @@ constexpr std::array<int, kSpeedIndexCount> kSpeeds = {110,   300,   600,   1200
 constexpr milliseconds kSlice{50};
 constexpr char kXon = 17;
 constexpr char kXoff = 19;
+// Unix98 pty slaves (/dev/pts/N).
+constexpr unsigned int kPtySlaveMajorFirst = 136;
+constexpr unsigned int kPtySlaveMajorLast = 143;
 
 // The <termios.h> constant for a speed, or 0 when it has none (14400, 56000).
 speed_t speedConstant(int baud) {
@@ -120,6 +125,41 @@ bool queryLineSettings(int fd, SerialSettings& out, std::string* error) {
     return true;
 }
 
+void buildLineTermios(const SerialSettings& s, termios& t) {
+    ::cfmakeraw(&t);
+    t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    t.c_cflag |= CLOCAL | CREAD;
+    static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+    t.c_cflag |= kSizes[std::clamp(s.dataBits, 5, 8) - 5];
+    switch (s.parity) {
+        case SerialParity::None: break;
+        case SerialParity::Odd: t.c_cflag |= PARENB | PARODD; break;
+        case SerialParity::Even: t.c_cflag |= PARENB; break;
+        case SerialParity::Mark: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
+        case SerialParity::Space: t.c_cflag |= PARENB | CMSPAR; break;
+    }
+    if (s.stopBits == SerialStopBits::Two) t.c_cflag |= CSTOPB;
+    if (s.rtsCts) t.c_cflag |= CRTSCTS;
+    t.c_iflag &= ~(IXON | IXOFF | IXANY);
+    if (s.xonXoff) t.c_iflag |= IXON | IXOFF;
+    t.c_cc[VSTART] = kXon;
+    t.c_cc[VSTOP] = kXoff;
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    speed_t constant = speedConstant(s.baud);
+    if (constant != 0) {
+        ::cfsetispeed(&t, constant);
+        ::cfsetospeed(&t, constant);
+    }
+}
+
+bool isPseudoTerminal(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+    unsigned int m = major(st.st_rdev);
+    return m >= kPtySlaveMajorFirst && m <= kPtySlaveMajorLast;
+}
+
 SerialPort::SerialPort() { m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC); }
 
 SerialPort::~SerialPort() {
@@ -195,42 +235,23 @@ bool SerialPort::configure(int fd, const SerialSettings& s, std::string* error) 
         setError(error, errnoText("tcgetattr"));
         return false;
     }
-    ::cfmakeraw(&t);
-    t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-    t.c_cflag |= CLOCAL | CREAD;
-    static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
-    t.c_cflag |= kSizes[s.dataBits - 5];
-    switch (s.parity) {
-        case SerialParity::None: break;
-        case SerialParity::Odd: t.c_cflag |= PARENB | PARODD; break;
-        case SerialParity::Even: t.c_cflag |= PARENB; break;
-        case SerialParity::Mark: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
-        case SerialParity::Space: t.c_cflag |= PARENB | CMSPAR; break;
-    }
-    if (s.stopBits == SerialStopBits::Two) t.c_cflag |= CSTOPB;
-    if (s.rtsCts) t.c_cflag |= CRTSCTS;
-    t.c_iflag &= ~(IXON | IXOFF | IXANY);
-    if (s.xonXoff) t.c_iflag |= IXON | IXOFF;
-    t.c_cc[VSTART] = kXon;
-    t.c_cc[VSTOP] = kXoff;
-    t.c_cc[VMIN] = 0;
-    t.c_cc[VTIME] = 0;
-    speed_t constant = speedConstant(s.baud);
-    if (constant != 0) {
-        ::cfsetispeed(&t, constant);
-        ::cfsetospeed(&t, constant);
-    }
+    buildLineTermios(s, t);
+    bool customSpeed = speedConstant(s.baud) == 0;
     if (::tcsetattr(fd, TCSANOW, &t) != 0) {
         setError(error, errnoText("tcsetattr"));
         return false;
     }
-    if (constant == 0 && !serialbaud::setSpeed(fd, s.baud, error)) return false;
+    if (customSpeed && !serialbaud::setSpeed(fd, s.baud, error)) return false;
     int dtr = TIOCM_DTR;
     ::ioctl(fd, TIOCMBIS, &dtr);  // a pty has no modem lines; nothing to do then
 
     // tcsetattr succeeds when any part was taken; check each part.
     SerialSettings got;
     if (!queryLineSettings(fd, got, error)) return false;
+    if (isPseudoTerminal(fd)) {
+        got.dataBits = s.dataBits;
+        got.parity = s.parity;
+    }
     if (!(got == s)) {
         setError(error, "The line did not take the settings (asked " + std::to_string(s.baud) +
                             " baud, " + std::to_string(s.dataBits) + " data bits, parity " +

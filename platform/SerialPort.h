@@ -23,6 +23,8 @@
 #include <mutex>
 #include <string>
 
+#include <termios.h>
+
 namespace nv {
 
 enum class SerialParity { None, Odd, Even, Mark, Space };
@@ -50,6 +52,15 @@ std::string comPortName(int comNumber);
 // COM n is <dataDir>/COMn when that path exists (a symlink to /dev/ttyUSB0, a
 // pty in tests), else /dev/ttyS<n-1>.
 std::filesystem::path comDevicePath(const std::filesystem::path& dataDir, int comNumber);
+
+// The termios flags for `settings` on top of `t` (raw mode, CLOCAL|CREAD,
+// framing, flow control, XON 17/XOFF 19, VMIN=0/VTIME=0, the speed when
+// <termios.h> has a constant for it). Split out so the framing can be checked
+// where the far side cannot show it (a pseudo-terminal always reports 8N).
+void buildLineTermios(const SerialSettings& settings, termios& t);
+// True for a pseudo-terminal slave: it carries bytes without framing, so
+// data bits and parity never show in its settings.
+bool isPseudoTerminal(int fd);
 
 // The line settings of an open terminal as tcgetattr (and TCGETS2 for the
 // speed) report them; false when fd is no terminal. The speed is the output
