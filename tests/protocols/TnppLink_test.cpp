@@ -214,7 +214,14 @@ INSTANTIATE_TEST_SUITE_P(Forms, TnppLinkStart,
                          ::testing::Values(LinkStartCase{false, true, -1}, LinkStartCase{true, true, -1},
                                            LinkStartCase{false, false, -1}, LinkStartCase{true, false, -1},
                                            LinkStartCase{false, true, '$'}, LinkStartCase{false, true, '\0'},
-                                           LinkStartCase{false, false, '\n'}));
+                                           LinkStartCase{false, false, '\n'}),
+                         [](const ::testing::TestParamInfo<LinkStartCase>& info) {
+                             const auto& c = info.param;
+                             std::string name = c.transparent ? "Transparent" : "Raw";
+                             name += c.stx ? "Stx" : "NoStx";
+                             if (c.crcByte >= 0) name += "CrcByte" + std::to_string(c.crcByte);
+                             return name;
+                         });
 
 TEST_F(TnppLinkTest, OnePageExactPacketAndTheIdStaysOffTheWire) {
     m_link->SourceAddress = 2;
