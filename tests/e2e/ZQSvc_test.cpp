@@ -1,0 +1,166 @@
+// ZQSvc as a whole program on a temporary data directory.
+#include <gtest/gtest.h>
+
+#include "tests/e2e/ZQSvcProcess.h"
+#include "tests/peers/FakeManager.h"
+#include "tests/peers/RecordFixtures.h"
+#include "tests/peers/TestSupport.h"
+
+namespace nv {
+namespace {
+using namespace std::chrono_literals;
+
+class ZQSvcTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::writeFile(dir / "Nerivale.ini", "[Nerivale]\r\nInstallDir=" + dir.path().string() + "\r\n");
+        // Config.Dat in the install directory makes it the data directory.
+        test::writeFile(dir / "Config.Dat", "[Nerivale Port]\r\nEnabled=0\r\n");
+        manager = std::make_unique<test::FakeManager>(dir / "PelmoraConfig");
+    }
+
+    void start() {
+        service = std::make_unique<test::ZQSvcProcess>(ZQSVC_PATH, dir / "Nerivale.ini", dir.path());
+        ASSERT_TRUE(waitLog("[System] Nerivale Server Started")) << test::readFile(dir / "stderr.txt");
+    }
+
+    std::vector<std::string> logTexts() {
+        std::vector<std::string> out;
+        if (!std::filesystem::exists(dir / "Log.Dat")) return out;
+        std::string content = test::readFile(dir / "Log.Dat");
+        std::size_t pos = 0;
+        while (pos < content.size()) {
+            std::size_t end = content.find("\r\n", pos);
+            if (end == std::string::npos) break;  // a line still being written
+            std::string line = content.substr(pos, end - pos);
+            auto sep = line.find(" - ");
+            out.push_back(sep == std::string::npos ? line : line.substr(sep + 3));
+            pos = end + 2;
+        }
+        return out;
+    }
+    bool waitLog(const std::string& text) {
+        return test::waitUntil(
+            [&] {
+                for (const auto& t : logTexts())
+                    if (t == text) return true;
+                return false;
+            },
+            10s);
+    }
+
+    // The replies to one command, without log lines and the queue length the
+    // engine sends every second; a ping sent after it marks the end.
+    std::vector<std::string> repliesTo(const std::string& text) {
+        std::size_t from = manager->count();
+        EXPECT_TRUE(test::sendCommand(dir / "PelmoraServer", text));
+        EXPECT_TRUE(test::sendCommand(dir / "PelmoraServer", "cmd=ping"));
+        EXPECT_TRUE(manager->waitForExact("cmd=ping", 10s, from)) << text;
+        std::vector<std::string> out;
+        auto all = manager->messages();
+        for (std::size_t i = from; i < all.size(); ++i) {
+            if (all[i].rfind("cmd=log\r\n", 0) == 0 || all[i].rfind("cmd=cntrupd\r\ncounter=11\r\n", 0) == 0)
+                continue;
+            if (all[i] == "cmd=ping") break;
+            out.push_back(all[i]);
+        }
+        return out;
+    }
+
+    test::TempDir dir;
+    std::unique_ptr<test::FakeManager> manager;
+    std::unique_ptr<test::ZQSvcProcess> service;
+};
+
+TEST_F(ZQSvcTest, StartsAnswersCommandsAndStopsOnSigterm) {
+    start();
+    ASSERT_TRUE(waitLog("[System] All Services Active!"));
+    EXPECT_EQ(logTexts(), (std::vector<std::string>{"[System] Nerivale Server Start Requested!",
+                                                    "[System] Starting Pelmoar Services!",
+                                                    "[System] All Services Active!",
+                                                    "[System] Nerivale Server Started"}));
+    auto first = manager->waitFor([](const std::string& m) { return m.rfind("cmd=log\r\ndata=", 0) == 0; }, 5s);
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(first->ends_with(" - [System] Nerivale Server Start Requested!\r\n")) << *first;
+
+    const std::string zero =
+        "cmd=all_counters\r\nctWCTPCount=0\r\nctSNPPCount=0\r\nctSMPPCount=0\r\nctTapCount=0\r\nctEPagesSent=0\r\n"
+        "ctSMSCount=0\r\nctErrorCount=0\r\nctTransactionCount=0\r\nctQueuedMgs=0\r\nctNerivaleInCount=0\r\n"
+        "ctTNPPCounter=0\r\nctBrevicorCount=0\r\nctHours=0\r\nctMinutes=0\r\ncancelcall1=0\r\n";
+    struct Case {
+        std::string command;
+        std::vector<std::string> replies;
+    } cases[] = {
+        {"cmd=send_counters\r\n", {zero}},
+        {"cmd=send_counters", {zero}},
+        {"cmd=SEND_COUNTERS\r\n", {}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(repliesTo(c.command), c.replies) << c.command;
+    std::size_t from = manager->count();
+    ASSERT_TRUE(test::sendCommand(dir / "PelmoraServer", "CMD=ping"));
+    EXPECT_TRUE(manager->waitForExact("cmd=ping", 10s, from));
+
+    std::size_t logged = logTexts().size();
+    service->signal(SIGTERM);
+    auto status = service->waitExit(20s);
+    ASSERT_TRUE(status);
+    EXPECT_EQ(*status, 0);
+    auto texts = logTexts();
+    EXPECT_EQ(std::vector<std::string>(texts.begin() + static_cast<long>(logged), texts.end()),
+              (std::vector<std::string>{"[System] Stopping Nerivale Server", "[System] Server ShutDown Requested",
+                                        "[System] Server ShutDown"}));
+    EXPECT_TRUE(manager->waitForExact("cmd=cancelcall1\r\nvalue=0\r\n", 5s));
+    EXPECT_FALSE(std::filesystem::exists(dir / "PelmoraServer"));
+}
+
+TEST_F(ZQSvcTest, TestPageIsRoutedByPrefix) {
+    test::writeFile(dir / "NpaNxxRoute.dat", test::routeFile({
+                                                 {"Default", "0000000000", "Acme SNPP"},
+                                                 {"Five5", "55", "TNPP"},
+                                                 {"Five55", "555", "Acme SNPP"},
+                                                 {"Off", "777", "TNPP", "NONE", "", "", false},
+                                                 {"Lost", "888", "Ghost"},
+                                             }));
+    test::writeFile(dir / "Provider.dat", test::providerFile({{"Acme SNPP", 2}}));
+    start();
+    const std::string received = "[Nerivale Connection] Message Received From Nerivale Port  PIN: ";
+    const std::string text = " Message: Nerivale Server Test Message";
+    struct Case {
+        std::string pin;
+        std::vector<std::string> lines;
+        std::vector<std::string> counters;  // cntrupd messages, in order
+    } cases[] = {
+        {"5551234",
+         {received + "5551234 Provider: TNPP" + text,
+          "[TNPP Delivery Fail] No Sender For TNPP ID:  - Nerivale Server PIN:5551234 Msg: Nerivale Server Test "
+          "Message"},
+         {"cmd=cntrupd\r\ncounter=14\r\nvalue=1", "cmd=cntrupd\r\ncounter=9\r\nvalue=1"}},
+        {"4441",
+         {received + "4441 Provider: Acme SNPP" + text,
+          "[SNPP Delivery Fail] No Sender For SNPP ID:  - Nerivale Server PIN:4441 Provider: Acme SNPP Msg: "
+          "Nerivale Server Test Message"},
+         {"cmd=cntrupd\r\ncounter=14\r\nvalue=2", "cmd=cntrupd\r\ncounter=9\r\nvalue=2"}},
+        {"7771", {"[System] Delivery Failed For PIN: 7771, Route \"Off\" Disabled! Page Discarded!"}, {}},
+        {"8881", {"[System] Delivery Failed For PIN: 8881, Provider \"Ghost\" Not Found! Page Discarded!"}, {}},
+    };
+    for (const auto& c : cases) {
+        std::size_t logFrom = logTexts().size();
+        std::size_t msgFrom = manager->count();
+        ASSERT_TRUE(test::sendCommand(dir / "PelmoraServer", "cmd=test_page\r\npin=" + c.pin + "\r\n"));
+        ASSERT_TRUE(waitLog(c.lines.back())) << c.pin;
+        auto texts = logTexts();
+        EXPECT_EQ(std::vector<std::string>(texts.begin() + static_cast<long>(logFrom), texts.end()), c.lines)
+            << c.pin;
+        for (const auto& counter : c.counters) EXPECT_TRUE(manager->waitForExact(counter, 5s, msgFrom)) << c.pin;
+        // A page that is not taken in counts nothing.
+        auto counted = [](const std::string& m) {
+            return m.rfind("cmd=cntrupd\r\n", 0) == 0 && m.rfind("cmd=cntrupd\r\ncounter=11\r\n", 0) != 0;
+        };
+        if (c.counters.empty()) EXPECT_FALSE(manager->waitFor(counted, 200ms, msgFrom)) << c.pin;
+    }
+    service->signal(SIGTERM);
+    EXPECT_EQ(service->waitExit(20s), std::optional<int>(0));
+}
+
+}  // namespace
+}  // namespace nv
