@@ -411,8 +411,12 @@ TEST_F(TnppLinkTest, KeepAliveAndPeerEnquiry) {
 }
 
 TEST_F(TnppLinkTest, ReceivedPackets) {
-    char idRsp = 0;
-    std::string idPacket;
+    // ID pages go to a handler that answers ACK; capcode pages ("A") find no
+    // handler and are refused.
+    m_link->OnIdPage = [this](const std::string& p, char& rsp) {
+        m_events.add("IdPage: " + p + " preset " + std::to_string(rsp));
+        rsp = ACK;
+    };
     struct Case {
         const char* name;
         std::string header, block;
@@ -420,8 +424,8 @@ TEST_F(TnppLinkTest, ReceivedPackets) {
         char answer;
     };
     const Case cases[] = {
-        {"bad crc", "000A03000101", "B@1         hi", true, NAK},
-        {"type B without handler", "000A03000101", "B@1         hi", false, CAN},
+        {"bad crc", "000A03000101", "A@1         hi", true, NAK},
+        {"type A without handler", "000A03000101", "A@1         hi", false, CAN},
         {"duplicate header", "000A03000101", "B@1         hi", false, ACK},
         {"inertia 01", "000A01000102", "B@1         hi", false, ACK},
         {"type J", "000A03000103", "J", false, CAN},
@@ -431,20 +435,17 @@ TEST_F(TnppLinkTest, ReceivedPackets) {
     TnppPeer peer = up();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        if (std::string(c.name) == "type B with handler") {
-            m_link->OnIdPage = [&](const std::string& p, char& rsp) {
-                idPacket = p;
-                idRsp = rsp;
-                rsp = ACK;
-            };
-        }
         peer.sendPacket(c.header, c.block, c.badCrc);
         EXPECT_TRUE(peer.expect(c.answer));
     }
-    // The handler saw the packet with its inertia lowered, and CAN preset.
+    // Only the last reached the handler: inertia lowered, CRC as received, CAN preset.
     const std::string lowered = body("000A02000105", "B@1         hi");
-    EXPECT_EQ(idPacket, lowered + peerCrcText(body("000A03000105", "B@1         hi"), true));
-    EXPECT_EQ(idRsp, CAN);
+    const std::string seen =
+        "IdPage: " + lowered + peerCrcText(body("000A03000105", "B@1         hi"), true) + " preset 24";
+    EXPECT_TRUE(m_events.waitFor(seen));
+    int handled = 0;
+    for (const auto& line : m_events.lines()) handled += line.rfind("IdPage: ", 0) == 0;
+    EXPECT_EQ(handled, 1);
 
     // The peer's link start: ACK, and our serial numbers restart.
     ASSERT_TRUE(m_link->SendIDPage(0, 3, "1", "x", ""));
