@@ -1,5 +1,8 @@
 // ZQSvc as a whole program on a temporary data directory.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
 
 #include "tests/e2e/ZQSvcProcess.h"
 #include "tests/peers/FakeManager.h"
@@ -160,6 +163,49 @@ TEST_F(ZQSvcTest, TestPageIsRoutedByPrefix) {
     }
     service->signal(SIGTERM);
     EXPECT_EQ(service->waitExit(20s), std::optional<int>(0));
+}
+
+}  // namespace
+}  // namespace nv
+
+namespace nv {
+namespace {
+
+TEST(ZQSvcInstall, InstallAndUninstallManageTheUnit) {
+    test::TempDir dir;
+    std::filesystem::create_directories(dir / "bin");
+    std::filesystem::create_directories(dir / "units");
+    test::writeFile(dir / "bin/systemctl", "#!/bin/sh\necho \"$@\" >> '" + (dir / "calls").string() + "'\n");
+    ::chmod((dir / "bin/systemctl").c_str(), 0755);
+    std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    ::setenv("PATH", ((dir / "bin").string() + ":" + path).c_str(), 1);
+    ::setenv("NERIVALE_UNIT_DIR", (dir / "units").c_str(), 1);
+    struct Step {
+        std::vector<std::string> args;
+        bool unitAfter;
+        std::string out;
+    } steps[] = {
+        {{"INSTALL", "SILENT"}, true, ""},
+        {{"/uninstall"}, false, "Service uninstalled successfully\n"},
+        {{"-Install"}, true, "Service installed successfully\n"},
+    };
+    for (const auto& s : steps) {
+        test::ZQSvcProcess run(ZQSVC_PATH, dir / "none.ini", dir.path(), s.args);
+        EXPECT_EQ(run.waitExit(10s), std::optional<int>(0)) << s.args[0];
+        EXPECT_EQ(std::filesystem::exists(dir / "units/nerivale.service"), s.unitAfter) << s.args[0];
+        EXPECT_EQ(test::readFile(dir / "stdout.txt"), s.out) << s.args[0];
+    }
+    std::string unit = test::readFile(dir / "units/nerivale.service");
+    EXPECT_NE(unit.find("\nExecStart=" + std::filesystem::canonical(ZQSVC_PATH).string() + "\n"), std::string::npos);
+    EXPECT_NE(unit.find("\nDescription=Neri Vale\n"), std::string::npos);
+    EXPECT_EQ(test::readFile(dir / "calls"),
+              "daemon-reload\nenable nerivale.service\ndisable nerivale.service\ndaemon-reload\n"
+              "daemon-reload\nenable nerivale.service\n");
+    // Nothing to remove twice.
+    test::ZQSvcProcess again(ZQSVC_PATH, dir / "none.ini", dir.path(), {"UNINSTALL", "SILENT"});
+    EXPECT_EQ(again.waitExit(10s), std::optional<int>(0));
+    test::ZQSvcProcess twice(ZQSVC_PATH, dir / "none.ini", dir.path(), {"UNINSTALL", "SILENT"});
+    EXPECT_EQ(twice.waitExit(10s), std::optional<int>(1));
 }
 
 }  // namespace
