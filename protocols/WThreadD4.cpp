@@ -13,8 +13,8 @@ struct TWinThread::Worker {
     int priority = 0;
     bool ended = false;  // guarded by the component's m_mutex
 
-    // The private start signal of this one thread (the original shared one
-    // system-wide event between all instances and processes).
+    // The start signal of this one thread. A signal shared between spawns
+    // (let alone components or processes) could be taken by another spawn.
     std::mutex startMutex;
     std::condition_variable startCv;
     bool started = false;
