@@ -391,6 +391,29 @@ TEST_F(TnppLinkTest, SilenceEnqThenLinkErrorThenRecovery) {
     EXPECT_TRUE(waitQueue(0));
 }
 
+TEST_F(TnppLinkTest, BusyPeriodsEndTheWaitWhenShorterThanIdle) {
+    // BusyRspTout periods of BusyRspTout seconds each, then the packet goes again.
+    m_link->BusyRspTout = 2;
+    m_link->IdleRspTout = 100;
+    m_link->Retrycount = 2;
+    TnppPeer peer = up();
+    ASSERT_TRUE(m_link->SendIDPage(0, 3, "1", "busy", ""));
+    const std::string packet = idPage("000003000001", "1         busy");
+    EXPECT_EQ(peer.readPacket(), packet);
+    EXPECT_TRUE(peer.silent(50ms));
+    auto t = advanceUntil(SOH);
+    EXPECT_GE(t, 4s);
+    EXPECT_LE(t, 5s);
+    EXPECT_EQ(std::string(1, SOH) + peer.readPacket(), packet);
+    // The second sending was the last: after its busy periods, a link test.
+    EXPECT_TRUE(peer.silent(50ms));
+    t = advanceUntil(ENQ);
+    EXPECT_GE(t, 4s);
+    EXPECT_LE(t, 5s);
+    peer.send(EOT);
+    EXPECT_TRUE(m_events.waitFor("PacketDropped: $" + packet));
+}
+
 TEST_F(TnppLinkTest, KeepAliveAndPeerEnquiry) {
     m_link->KeepAliveTout = 5;
     TnppPeer peer = up();
