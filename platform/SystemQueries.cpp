@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "foundation/FileUtil.h"
+#include "platform/DataDirectory.h"
 
 #ifndef NV_VERSION_STRING
 #define NV_VERSION_STRING "0.0.0.0"
@@ -56,6 +57,10 @@ int GetSpecialFolderPath(const fs::path& commonAppData, int Folder, std::string&
     if (root.back() != '/') root += '/';
     Path = root;
     return kS_OK;
+}
+
+int GetSpecialFolderPath(int Folder, std::string& Path) {
+    return GetSpecialFolderPath(readInstallSettings(programDirectory()).commonAppData, Folder, Path);
 }
 
 bool GetFileVersion(const std::string& FileName, std::uint16_t* Major, std::uint16_t* Minor,

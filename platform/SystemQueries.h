@@ -18,6 +18,8 @@ constexpr int kE_UNEXPECTED = static_cast<int>(0x8000FFFFu);
 // kS_OK. Any other folder: kE_INVALIDARG; an empty root: kE_UNEXPECTED; Path
 // unchanged on failure.
 int GetSpecialFolderPath(const std::filesystem::path& commonAppData, int Folder, std::string& Path);
+// The same with the root the install file names (CommonAppData, default /var/lib).
+int GetSpecialFolderPath(int Folder, std::string& Path);
 
 // The version of one of our own programs (ZQSvc, ZQSCM, ZQTester, or the
 // running program itself): the compiled-in version. False (outputs untouched)

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "platform/SystemQueries.h"
+#include "tests/peers/TestSupport.h"
 
 namespace nv::test {
 namespace {
@@ -16,6 +19,17 @@ TEST(SystemQueries, SpecialFolderIsTheCommonDataRootWithATrailingSeparator) {
     EXPECT_EQ(GetSpecialFolderPath("/var/lib", 26, path), kE_INVALIDARG);
     EXPECT_EQ(GetSpecialFolderPath("", kCSIDL_COMMON_APPDATA, path), kE_UNEXPECTED);
     EXPECT_EQ(path, "untouched");
+}
+
+TEST(SystemQueries, SpecialFolderFollowsTheInstallFile) {
+    TempDir dir;
+    writeFile(dir / "Nerivale.ini", "[Nerivale]\nInstallDir=/opt/nv\nCommonAppData=/srv/common\n");
+    ::setenv("NERIVALE_CONF", (dir / "Nerivale.ini").c_str(), 1);
+    std::string path;
+    int rc = GetSpecialFolderPath(kCSIDL_COMMON_APPDATA, path);
+    ::unsetenv("NERIVALE_CONF");
+    EXPECT_EQ(rc, kS_OK);
+    EXPECT_EQ(path, "/srv/common/");
 }
 
 TEST(SystemQueries, VersionOfOurOwnProgramsIsCompiledIn) {
