@@ -132,20 +132,18 @@ protected:
         return false;
     }
 
-    // Moves the clock in half seconds until the link sends `c`; the time it
-    // took, or -1s when something else came or nothing came at all.
-    std::chrono::milliseconds advanceUntil(char c) {
-        std::chrono::milliseconds moved{0};
-        for (int i = 0; i < 400; ++i) {
-            m_clock.advance(500ms);
-            moved += 500ms;
-            std::string got = m_pty.read(1, 10ms);
-            if (got.empty()) continue;
-            if (got[0] == c) return moved;
-            ADD_FAILURE() << "unexpected " << showBytes(got);
-            return -1s;
-        }
-        return -1s;
+    // Moves the clock to just short of `t`: nothing may come; then to `t`:
+    // `c` must come. The wait starts when the link last did something, so
+    // callers first let the link settle (peer.silent).
+    ::testing::AssertionResult arrivesAfter(char c, std::chrono::milliseconds t) {
+        m_clock.advance(t - 500ms);
+        const std::string early = m_pty.read(1, 30ms);
+        if (!early.empty()) return ::testing::AssertionFailure() << "early " << showBytes(early);
+        m_clock.advance(500ms);
+        const std::string got = m_pty.read(1, 5s);
+        if (got.size() == 1 && got[0] == c) return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "expected " << showBytes(std::string(1, c)) << ", got "
+                                             << (got.empty() ? std::string("nothing") : showBytes(got));
     }
 
     std::string idPage(const std::string& header, const std::string& idText, bool transparent = true) {
@@ -327,9 +325,7 @@ TEST_F(TnppLinkTest, RsHoldsTheOnlyPacketAndRotatesSeveral) {
     peer.send(RS);
     ASSERT_TRUE(m_events.waitFor("PacketRequeue: $" + held));
     EXPECT_TRUE(peer.silent(100ms));  // held while the clock stands
-    const auto waited = advanceUntil(SOH);
-    EXPECT_GE(waited, 10s);
-    EXPECT_LE(waited, 12s);
+    EXPECT_TRUE(arrivesAfter(SOH, 10s));
     std::string rest = peer.readPacket();
     EXPECT_EQ(std::string(1, SOH) + rest, held);
     peer.send(ACK);
@@ -359,20 +355,18 @@ TEST_F(TnppLinkTest, SilenceEnqThenLinkErrorThenRecovery) {
     EXPECT_TRUE(peer.silent(50ms));
 
     // No reply: ENQ after IdleRspTout; the peer answers EOT and the packet goes again.
-    auto t = advanceUntil(ENQ);
-    EXPECT_GE(t, 10s);
-    EXPECT_LE(t, 11s);
+    EXPECT_TRUE(arrivesAfter(ENQ, 10s));
     peer.send(EOT);
     EXPECT_EQ(peer.readPacket(), first);
 
     // Silent again: ENQ after IdleRspTout, then one more after ENQRspTout,
     // then the link is declared down (ENQRetries 2) and starts again.
     EXPECT_TRUE(peer.silent(50ms));
-    EXPECT_GE(advanceUntil(ENQ), 10s);
-    t = advanceUntil(ENQ);
-    EXPECT_GE(t, 5s);
-    EXPECT_LE(t, 6s);
-    EXPECT_GE(advanceUntil(ENQ), 5s);  // the link start's ENQ
+    EXPECT_TRUE(arrivesAfter(ENQ, 10s));
+    EXPECT_TRUE(peer.silent(50ms));
+    EXPECT_TRUE(arrivesAfter(ENQ, 5s));
+    EXPECT_TRUE(peer.silent(50ms));
+    EXPECT_TRUE(arrivesAfter(ENQ, 5s));  // the link start's ENQ
     ASSERT_TRUE(m_events.waitFor("LinkError"));
     EXPECT_FALSE(m_link->LinkUp());
     EXPECT_FALSE(m_link->SendIDPage(0, 3, "1", "refused", ""));
@@ -401,15 +395,15 @@ TEST_F(TnppLinkTest, BusyPeriodsEndTheWaitWhenShorterThanIdle) {
     const std::string packet = idPage("000003000001", "1         busy");
     EXPECT_EQ(peer.readPacket(), packet);
     EXPECT_TRUE(peer.silent(50ms));
-    auto t = advanceUntil(SOH);
-    EXPECT_GE(t, 4s);
-    EXPECT_LE(t, 5s);
+    m_clock.advance(2s);  // the first busy period
+    EXPECT_TRUE(peer.silent(50ms));
+    EXPECT_TRUE(arrivesAfter(SOH, 2s));
     EXPECT_EQ(std::string(1, SOH) + peer.readPacket(), packet);
     // The second sending was the last: after its busy periods, a link test.
     EXPECT_TRUE(peer.silent(50ms));
-    t = advanceUntil(ENQ);
-    EXPECT_GE(t, 4s);
-    EXPECT_LE(t, 5s);
+    m_clock.advance(2s);
+    EXPECT_TRUE(peer.silent(50ms));
+    EXPECT_TRUE(arrivesAfter(ENQ, 2s));
     peer.send(EOT);
     EXPECT_TRUE(m_events.waitFor("PacketDropped: $" + packet));
 }
@@ -421,9 +415,8 @@ TEST_F(TnppLinkTest, KeepAliveAndPeerEnquiry) {
     EXPECT_TRUE(peer.expect(EOT));
     EXPECT_TRUE(m_events.waitFor("Rx: ENQ"));
 
-    const auto t = advanceUntil(ENQ);
-    EXPECT_GE(t, 5s);
-    EXPECT_LE(t, 6s);
+    EXPECT_TRUE(peer.silent(50ms));
+    EXPECT_TRUE(arrivesAfter(ENQ, 5s));
     peer.send(EOT);
     ASSERT_TRUE(m_events.waitCount("LinkTest", 2));
     EXPECT_TRUE(m_link->LinkUp());
@@ -487,7 +480,7 @@ TEST_F(TnppLinkTest, PacketCutShortIsAbandonedWithAnEnquiry) {
     TnppPeer peer = up();
     peer.sendRaw(std::string(1, SOH) + "000A0300");
     EXPECT_TRUE(peer.silent(50ms));
-    EXPECT_GE(advanceUntil(ENQ), 2s);  // InterCharTime
+    EXPECT_TRUE(arrivesAfter(ENQ, 2s));  // InterCharTime
     peer.send(EOT);
     EXPECT_TRUE(m_events.waitCount("LinkTest", 2));
     ASSERT_TRUE(m_link->SendIDPage(0, 3, "1", "z", ""));
@@ -504,9 +497,11 @@ TEST_F(TnppLinkTest, LinkLostWhileReceivingWithAPageQueuedStartsAgain) {
     EXPECT_TRUE(peer.silent(50ms));
     ASSERT_TRUE(m_link->SendIDPage(0, 3, "1", "queued", ""));
     const std::string queued = idPage("000003000001", "1         queued");
-    EXPECT_GE(advanceUntil(ENQ), 2s);  // inter-character time-out
-    EXPECT_GE(advanceUntil(ENQ), 5s);  // ENQRspTout
-    EXPECT_GE(advanceUntil(ENQ), 5s);  // ENQRetries reached: the link start's ENQ
+    EXPECT_TRUE(arrivesAfter(ENQ, 2s));  // inter-character time-out
+    EXPECT_TRUE(peer.silent(50ms));
+    EXPECT_TRUE(arrivesAfter(ENQ, 5s));  // ENQRspTout
+    EXPECT_TRUE(peer.silent(50ms));
+    EXPECT_TRUE(arrivesAfter(ENQ, 5s));  // ENQRetries reached: the link start's ENQ
     ASSERT_TRUE(m_events.waitFor("LinkError"));
     EXPECT_TRUE(m_events.waitFor("PacketDropped: $" + queued));
     peer.send(EOT);
