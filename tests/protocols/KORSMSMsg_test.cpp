@@ -160,6 +160,7 @@ TEST_F(KORSMSMsgTest, SilentModemFailsOpen) {
     EXPECT_FALSE(sms->OpenPort());
     EXPECT_FALSE(sms->Connected());
     EXPECT_EQ(statusList(), (std::vector<std::string>{"S:Modem Init", "E:No Responce From Modem"}));
+    EXPECT_TRUE(modem->waitReceived("ATZ\r\n", 5s));
     EXPECT_EQ(modem->received(), "ATZ\r\n");
 }
 
@@ -289,6 +290,7 @@ TEST_F(KORSMSMsgTest, EchoedTextHoldingOkIsNoSuccess) {
     std::string rsp;
     EXPECT_EQ(sms->SendSMSTextMode("", "+4912345", "OK call me", "", false, rsp), -1);
     EXPECT_EQ(rsp, "Error Receiving Messenge Send OK! >");
+    EXPECT_TRUE(modem->waitReceived("OK call me\x1A", 5s));
     EXPECT_EQ(modem->bodies(), std::vector<std::string>{"OK call me"});
 
     // The same text with the modem's answer behind the echo succeeds, as does
