@@ -1,0 +1,106 @@
+#include "protocols/EncoderFrame.h"
+
+#include <array>
+
+namespace nv::encoder {
+
+namespace {
+
+struct CodeText {
+    const char* code;
+    const char* engine;
+    const char* tester;
+};
+
+constexpr std::array<CodeText, 8> kCodeTexts{{
+    {"01", "Invalid Message Type", "Invalid Message Type"},
+    {"02", "Invalid Data Rate", "Invalid Data Rate"},
+    {"03", "Invalid Capcode", "Invalid Capcode"},
+    {"04", "Input Buffer Overflow", "Input Buffer Overflow"},
+    {"05", "Paging Buffer Overflow", "Paging Buffer Overflow"},
+    {"06", "Invalid Setup/Status Command", "Invalid Status/Setup Command"},
+    {"07", "EEPROM Write Error", "EEPROM Write Error"},
+    {"08", "Invalid Command Format", "Invalid Command Format"},
+}};
+
+bool endsWith(std::string_view s, std::string_view tail) {
+    return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
+}
+
+}  // namespace
+
+std::string errorCodeText(std::string_view code, CodeTexts list) {
+    for (const auto& row : kCodeTexts)
+        if (code == row.code) return list == CodeTexts::Engine ? row.engine : row.tester;
+    return {};
+}
+
+bool blockEnds(std::string_view collected) {
+    if (!collected.empty() && collected.back() == EOT) return true;
+    if (!endsWith(collected, CRLF)) return false;
+    // A CR LF in the text of a frame is part of the message, not its end.
+    return collected.front() != SOH || collected.find(ETX) != std::string_view::npos;
+}
+
+bool isLineEndOnly(std::string_view block) {
+    return !block.empty() && block.find_first_not_of(CRLF) == std::string_view::npos;
+}
+
+Frame parseFrame(std::string_view block) {
+    Frame f;
+    if (block.empty() || block.front() != SOH) return f;
+    block.remove_prefix(1);
+    std::size_t stx = block.find(STX);
+    f.verdict = Frame::Verdict::Malformed;
+    if (stx == std::string_view::npos) return f;
+    std::string header;
+    for (char c : block.substr(0, stx))
+        if (c != ',') header += c;
+    if (header.empty()) return f;
+    f.type = header[0];
+    if (f.type >= '1' && f.type <= '4') {
+        f.verdict = Frame::Verdict::InvalidType;
+        return f;
+    }
+    // Type and rate, then at least one character of recipient.
+    if (header.size() < 3) return f;
+    f.pin = header.substr(2);
+    std::string_view text = block.substr(stx + 1);
+    std::size_t etx = text.find(ETX);
+    f.hasEtx = etx != std::string_view::npos;
+    if (f.hasEtx) f.message.assign(text.substr(0, etx));
+    f.verdict = Frame::Verdict::Ok;
+    return f;
+}
+
+bool applyLengthRule(std::string& message, int maxLength, bool truncate) {
+    const long long length = static_cast<long long>(message.size());
+    if (truncate) {
+        if (length > maxLength) message.resize(maxLength > 0 ? static_cast<std::size_t>(maxLength) : 0);
+        return true;
+    }
+    return maxLength == 0 || length <= maxLength;
+}
+
+std::string stripLineBreaks(std::string_view message) {
+    std::string out;
+    out.reserve(message.size());
+    for (char c : message)
+        if (c != '\n' && c != '\r') out += c;
+    return out;
+}
+
+std::string ackReply() { return std::string{SOH, ACK} + kAckVersion + EOT; }
+
+std::string errorReply(std::string_view code) { return std::string{SOH, kErrorByte} + std::string(code) + EOT; }
+
+std::string acceptAnswer(std::string_view block) {
+    if (endsWith(block, CRLF)) return std::string(block.substr(0, block.size() - 2)) + ackReply() + CRLF;
+    return std::string(block) + ackReply();
+}
+
+std::string refuseAnswer(std::string_view block, std::string_view code) {
+    return std::string(block) + errorReply(code);
+}
+
+}  // namespace nv::encoder
