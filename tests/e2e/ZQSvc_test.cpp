@@ -118,13 +118,13 @@ TEST_F(ZQSvcTest, StartsAnswersCommandsAndStopsOnSigterm) {
 
 TEST_F(ZQSvcTest, TestPageIsRoutedByPrefix) {
     test::writeFile(dir / "NpaNxxRoute.dat", test::routeFile({
-                                                 {"Default", "0000000000", "Acme SNPP"},
-                                                 {"Five5", "55", "TNPP"},
-                                                 {"Five55", "555", "Acme SNPP"},
-                                                 {"Off", "777", "TNPP", "NONE", "", "", false},
-                                                 {"Lost", "888", "Ghost"},
+                                                 {.name = "Default", .npanxx = "0000000000", .provider = "Acme SNPP"},
+                                                 {.name = "Five5", .npanxx = "55", .provider = "TNPP"},
+                                                 {.name = "Five55", .npanxx = "555", .provider = "Acme SNPP"},
+                                                 {.name = "Off", .npanxx = "777", .provider = "TNPP", .enabled = false},
+                                                 {.name = "Lost", .npanxx = "888", .provider = "Ghost"},
                                              }));
-    test::writeFile(dir / "Provider.dat", test::providerFile({{"Acme SNPP", 2}}));
+    test::writeFile(dir / "Provider.dat", test::providerFile({{.name = "Acme SNPP", .deliveryType = 2}}));
     start();
     const std::string received = "[Nerivale Connection] Message Received From Nerivale Port  PIN: ";
     const std::string text = " Message: Nerivale Server Test Message";
@@ -159,7 +159,9 @@ TEST_F(ZQSvcTest, TestPageIsRoutedByPrefix) {
         auto counted = [](const std::string& m) {
             return m.rfind("cmd=cntrupd\r\n", 0) == 0 && m.rfind("cmd=cntrupd\r\ncounter=11\r\n", 0) != 0;
         };
-        if (c.counters.empty()) EXPECT_FALSE(manager->waitFor(counted, 200ms, msgFrom)) << c.pin;
+        if (c.counters.empty()) {
+            EXPECT_FALSE(manager->waitFor(counted, 200ms, msgFrom)) << c.pin;
+        }
     }
     service->signal(SIGTERM);
     EXPECT_EQ(service->waitExit(20s), std::optional<int>(0));

@@ -8,12 +8,12 @@
 namespace nv::test {
 
 struct RouteFixture {
-    std::string name;
-    std::string npanxx;
-    std::string provider;
+    std::string name{};
+    std::string npanxx{};
+    std::string provider{};
     std::string secProvider = "NONE";
-    std::string eddr;
-    std::string secEddr;
+    std::string eddr{};
+    std::string secEddr{};
     bool enabled = true;
     bool removePrefix = false;
     bool placePinInSubPri = false;
@@ -21,7 +21,7 @@ struct RouteFixture {
 };
 
 struct ProviderFixture {
-    std::string name;
+    std::string name{};
     std::uint8_t deliveryType = 1;
     std::int32_t msgLength = 80;
 };

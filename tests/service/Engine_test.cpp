@@ -140,7 +140,7 @@ TEST_F(EngineTest, LogLineGoesToFileAndManagerWithLaterBreaksKept) {
 }
 
 TEST_F(EngineTest, CancelCallRefusesPagesUntilTheEngineStops) {
-    test::writeFile(dir / "NpaNxxRoute.dat", test::routeFile({{"Default", "0000000000", "TNPP"}}));
+    test::writeFile(dir / "NpaNxxRoute.dat", test::routeFile({{.name = "Default", .npanxx = "0000000000", .provider = "TNPP"}}));
     command("cmd=cancel_call");
     ASSERT_TRUE(waitLog("[Operator Action] Call Canceled!"));
     auto counters = repliesTo("cmd=send_counters");
@@ -155,16 +155,16 @@ TEST_F(EngineTest, CancelCallRefusesPagesUntilTheEngineStops) {
 TEST_F(EngineTest, TestPagesAreRoutedByPrefixInFileOrder) {
     test::writeFile(dir / "NpaNxxRoute.dat",
                     test::routeFile({
-                        {"Five5", "55", "Acme SNPP"},
-                        {"Five55", "555", "Other"},
-                        {"Off", "777", "Acme SNPP", "NONE", "", "", false},
-                        {"Lost", "888", "Ghost"},
-                        {"Tap", "999", "Dialup"},
-                        {"Lower", "444", "tnpp"},
-                        {"Strip", "333", "TNPP", "Nowhere", "", "", true, true},
-                        {"Default", "0000000000", "Acme SNPP"},
+                        {.name = "Five5", .npanxx = "55", .provider = "Acme SNPP"},
+                        {.name = "Five55", .npanxx = "555", .provider = "Other"},
+                        {.name = "Off", .npanxx = "777", .provider = "Acme SNPP", .enabled = false},
+                        {.name = "Lost", .npanxx = "888", .provider = "Ghost"},
+                        {.name = "Tap", .npanxx = "999", .provider = "Dialup"},
+                        {.name = "Lower", .npanxx = "444", .provider = "tnpp"},
+                        {.name = "Strip", .npanxx = "333", .provider = "TNPP", .secProvider = "Nowhere", .removePrefix = true},
+                        {.name = "Default", .npanxx = "0000000000", .provider = "Acme SNPP"},
                     }));
-    test::writeFile(dir / "Provider.dat", test::providerFile({{"Acme SNPP", 2}, {"Other", 2}, {"Dialup", 1}}));
+    test::writeFile(dir / "Provider.dat", test::providerFile({{.name = "Acme SNPP", .deliveryType = 2}, {.name = "Other", .deliveryType = 2}, {.name = "Dialup", .deliveryType = 1}}));
     const std::string msg = " Message: Nerivale Server Test Message";
     const std::string fail = " Msg: Nerivale Server Test Message";
     struct Case {
@@ -219,7 +219,7 @@ TEST_F(EngineTest, TestPagesAreRoutedByPrefixInFileOrder) {
 }
 
 TEST_F(EngineTest, NoRouteAtAllDiscardsThePage) {
-    test::writeFile(dir / "NpaNxxRoute.dat", test::routeFile({{"Five5", "55", "TNPP"}}));
+    test::writeFile(dir / "NpaNxxRoute.dat", test::routeFile({{.name = "Five5", .npanxx = "55", .provider = "TNPP"}}));
     command("cmd=test_page\r\npin=123\r\n");
     EXPECT_TRUE(waitLog("[System] Delivery Failed For PIN: 123, Route Record not Found! Page Discarded!"));
     std::filesystem::remove(dir / "NpaNxxRoute.dat");
