@@ -419,10 +419,23 @@ TEST(InetPagingWctp, LongMessageIsSentInNumberedPartsAndStopsAtAFailure) {
     EXPECT_EQ(alphanumeric(requests[0].body), "(1 of 3)  aaaa   (CONT.)");
     EXPECT_EQ(alphanumeric(requests[2].body), "(3 of 3)  cccc (END)");
 
+    // A limit of 0 sends the whole text at once; a body past 1 MB goes without
+    // waiting for a 100-continue.
+    data->fMessage = std::string(1100000, 'z');
+    data->fMaxLength = 0;
+    EXPECT_TRUE(comp.SendWCTPMessage(*data)) << data->fRspData;
+    requests = peer.requests();
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_EQ(alphanumeric(requests[3].body), std::string(1100000, 'z'));
+    EXPECT_EQ(requests[3].header("Expect"), "");
+    EXPECT_EQ(requests[3].raw.find("100-continue"), std::string::npos);
+
+    data->fMessage = "aaaa bbbb cccc";
+    data->fMaxLength = 5;
     peer.addReply("(2 of 3)", {200, "OK", kFailure});
     EXPECT_FALSE(comp.SendWCTPMessage(*data));
     EXPECT_EQ(data->fRspData, "errorCode=401\r\nerrorText=Invalid PIN\r\n");
-    EXPECT_EQ(peer.requests().size(), 5u);  // parts 1 and 2 only
+    EXPECT_EQ(peer.requests().size(), 6u);  // parts 1 and 2 only
     EXPECT_EQ(data->fMessage, "aaaa bbbb cccc");
 }
 
