@@ -83,6 +83,11 @@ std::string gsmSeptetsFromText(std::string_view text) {
     return out;
 }
 
+std::size_t gsmSeptetCount(char c) {
+    int s = alphabet()[static_cast<unsigned char>(c)];
+    return s != kNone && (s & kExt) ? 2 : 1;
+}
+
 std::size_t PackSeptets(std::string_view septets, unsigned char* out, std::size_t outSize) {
     if (septets.size() > kMaxSeptets) throw GsmPduError(kErrPduTooLong);
     for (unsigned char c : septets)

@@ -26,6 +26,10 @@ inline constexpr char kGsmEscape = 0x1B;
 // become ESC + their extension code. Anything else raises kErrPdu8Bit.
 std::string gsmSeptetsFromText(std::string_view text);
 
+// Septets one Windows-1252 character takes: 2 for the escaped ones, else 1
+// (also for characters the alphabet lacks, which the encoder refuses).
+std::size_t gsmSeptetCount(char c);
+
 // Packs septets (values 0..127) into ceiling(7n/8) octets, first septet in the
 // low bits. More than 160 septets raise kErrPduTooLong, a value above 0x7F
 // raises kErrPdu8Bit.

@@ -151,20 +151,31 @@ std::vector<std::string> quotedFields(const std::string& s) {
 
 }  // namespace
 
-std::vector<std::string> splitSmsMessage(std::string_view message) {
-    if (message.size() <= kSmsChars) return {std::string(message)};
+std::vector<std::string> splitSmsMessage(std::string_view message, bool septets) {
+    // Room a character takes in the SMS: in PDU mode the escaped characters of
+    // the GSM alphabet take two septets.
+    auto weight = [septets](char c) -> std::size_t { return septets ? gsmSeptetCount(c) : 1; };
+    auto fits = [&](std::string_view s, std::size_t room) {
+        std::size_t used = 0;
+        for (char c : s)
+            if ((used += weight(c)) > room) return false;
+        return true;
+    };
+    if (fits(message, kSmsChars)) return {std::string(message)};
     // The marks go inside the 160: a part with its mark still fits one SMS.
     const std::size_t window = kSmsChars - kContMark.size();
     const std::size_t lastFits = kSmsChars - kEndMark.size();
     std::vector<std::string> parts;
     std::string_view rest = message;
     while (parts.size() < static_cast<std::size_t>(TKORSMSMessaging::kMaxParts)) {
-        if (!parts.empty() && rest.size() <= lastFits) {
+        if (!parts.empty() && fits(rest, lastFits)) {
             parts.push_back(std::string(rest) + std::string(kEndMark));
             break;
         }
-        std::size_t cut = window;
-        std::size_t blank = rest.substr(0, window).rfind(' ');
+        std::size_t take = 0, used = 0;
+        while (take < rest.size() && used + weight(rest[take]) <= window) used += weight(rest[take++]);
+        std::size_t cut = take;
+        std::size_t blank = rest.substr(0, take).rfind(' ');
         if (blank != std::string_view::npos) cut = blank + 1;
         parts.push_back(std::string(rest.substr(0, cut)) + std::string(kContMark));
         rest.remove_prefix(cut);
@@ -744,7 +755,7 @@ int TKORSMSMessaging::SendSMSTextMode(const std::string& aSMSCenter, const std::
     if (!Connected()) return Rsp = kNotConnected, -1;
     std::unique_lock lock(m_modem, std::defer_lock);
     if (!acquire(lock)) return Rsp = kNoResponse, -1;
-    return sendParts(splitSmsMessage(text), ReverseOrder, Rsp, [&](const std::string& part, std::string& rsp) {
+    return sendParts(splitSmsMessage(text, false), ReverseOrder, Rsp, [&](const std::string& part, std::string& rsp) {
         return SendTextPart(aSMSCenter, aSMSAddress, part, aCharset, rsp);
     });
 }
@@ -759,7 +770,7 @@ int TKORSMSMessaging::SendSMSPDUMode(const std::string& aSMSCenter, const std::s
     std::unique_lock lock(m_modem, std::defer_lock);
     if (!acquire(lock)) return Rsp = kNoResponse, -1;
     // A ready PDU is one message already: cutting it and adding marks would break it.
-    std::vector<std::string> parts = EncodeMessageInPDU ? splitSmsMessage(text) : std::vector<std::string>{text};
+    std::vector<std::string> parts = EncodeMessageInPDU ? splitSmsMessage(text, true) : std::vector<std::string>{text};
     return sendParts(parts, ReverseOrder, Rsp, [&](const std::string& part, std::string& rsp) {
         return SendPDUPart(aSMSCenter, aSMSAddress, part, EncodeMessageInPDU, rsp);
     });

@@ -58,8 +58,10 @@ struct GsmTimings {
 
 // Cuts a message into SMS parts: at most 20, each at most 160 characters with
 // its mark ("  (CONT.)" on every part but the last, " (END)" on the last of
-// several), cut after the last blank of the window where there is one.
-std::vector<std::string> splitSmsMessage(std::string_view message);
+// several), cut after the last blank of the window where there is one. With
+// `septets` the room is counted in GSM septets (PDU mode), where "[" and the
+// other escaped characters take two.
+std::vector<std::string> splitSmsMessage(std::string_view message, bool septets = false);
 
 class TKORSMSMessaging : public TKORCom32 {
 public:

@@ -116,6 +116,11 @@ TEST(GsmPdu, AlphabetMapping) {
     }
 }
 
+TEST(GsmPdu, SeptetCount) {
+    for (char c : std::string("[]{}\\^~|\x80\x0C")) EXPECT_EQ(gsmSeptetCount(c), 2u) << c;
+    for (char c : std::string("a@$_\xE9\t`")) EXPECT_EQ(gsmSeptetCount(c), 1u) << c;
+}
+
 TEST(GsmPdu, EscapesCountTowardsTheLimit) {
     // 159 letters and one bracket are 161 septets: too long for one SMS.
     std::string text(159, 'a');

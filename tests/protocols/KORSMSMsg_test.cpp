@@ -9,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "protocols/GsmPdu.h"
 #include "tests/peers/GsmModem.h"
 #include "tests/peers/TestSupport.h"
 
@@ -404,8 +405,8 @@ TEST_F(KORSMSMsgTest, PduTextErrors) {
         std::string text, rsp;
     };
     const Case cases[] = {
-        {std::string(100, '['), "Error Sending Message: Input string greater than 160 characters!"},
         {"caf\xB5", "Error Sending Message: Input string contains 8-bit data!"},
+        {"tab\there", "Error Sending Message: Input string contains 8-bit data!"},
     };
     openReady({}, smPDU);
     for (const auto& c : cases) {
@@ -416,6 +417,17 @@ TEST_F(KORSMSMsgTest, PduTextErrors) {
         // Nothing reached AT+CMGS, and the modem is put back in PDU mode.
         EXPECT_EQ(modem->received(), "AT\r\nAT+CPAS\r\nAT+CMGF=0\r\nAT\r\nAT+CMGF=0\r\n");
     }
+}
+
+TEST_F(KORSMSMsgTest, PduPartsCountSeptets) {
+    // 100 brackets are 200 septets: two PDUs, each within one SMS.
+    openReady({}, smPDU);
+    std::string rsp;
+    EXPECT_EQ(sms->SendSMSPDUMode("", "+4912345", std::string(100, '['), false, rsp, true), 12);
+    const auto bodies = modem->bodies();
+    ASSERT_EQ(bodies.size(), 2u);
+    EXPECT_EQ(bodies[0], EncodeSubmitPDU("", "+4912345", std::string(75, '[') + "  (CONT.)"));
+    EXPECT_EQ(bodies[1], EncodeSubmitPDU("", "+4912345", std::string(25, '[') + " (END)"));
 }
 
 TEST(SplitSmsMessage, Cuts) {
@@ -439,6 +451,12 @@ TEST(SplitSmsMessage, Cuts) {
     ASSERT_EQ(three.size(), 3u);
     EXPECT_EQ(three[2], std::string(4, 'y') + " (END)");
     for (const auto& p : three) EXPECT_LE(p.size(), 160u);
+
+    // Counted in septets, escaped characters take two.
+    EXPECT_EQ(splitSmsMessage(std::string(100, '['), false).size(), 1u);
+    EXPECT_EQ(splitSmsMessage(std::string(100, '['), true),
+              (std::vector<std::string>{std::string(75, '[') + "  (CONT.)", std::string(25, '[') + " (END)"}));
+    EXPECT_EQ(splitSmsMessage(std::string(80, '{'), true), std::vector<std::string>{std::string(80, '{')});
 }
 
 TEST_F(KORSMSMsgTest, PartsInReverseOrder) {
