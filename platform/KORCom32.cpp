@@ -323,7 +323,8 @@ void TKORCom32::PollTick() {
     std::string data = ReadBuffer();
     if (!data.empty()) OnReceiveData(*this, data.data(), static_cast<int>(data.size()));
     // The original read back the mask it had set, so the watched set is what fires.
-    if (OnCommEvent && m_events != 0) OnCommEvent(*this, m_events);
+    TCommEvents watched = m_events.load();
+    if (OnCommEvent && watched != 0) OnCommEvent(*this, watched);
 }
 
 }  // namespace nv

@@ -83,7 +83,9 @@ public:
     TKORCom32& operator=(const TKORCom32&) = delete;
 
     // Properties. Line settings are applied at once while open; ComPort takes
-    // effect at the next Connect.
+    // effect at the next Connect. Set them up before the port is shared.
+    // Linux has no driver buffer sizes or XON/XOFF limits to set: the buffer
+    // sizes only bound the reads, the kernel keeps its own flow thresholds.
     TComPortNumber ComPort() const { return m_comPort; }
     void SetComPort(TComPortNumber value);
     TComPortBaudRate ComPortSpeed() const { return m_speed; }
@@ -104,8 +106,8 @@ public:
     void SetComPortOutBufSize(std::uint16_t value);
     std::uint16_t ComPortPollingDelay() const { return m_pollingDelay; }
     void SetComPortPollingDelay(std::uint16_t value);
-    TCommEvents Events() const { return m_events; }
-    void SetEvents(TCommEvents value) { m_events = value; }
+    TCommEvents Events() const { return m_events.load(); }
+    void SetEvents(TCommEvents value) { m_events.store(value); }
     TComPortReceiveDataEvent OnReceiveData;
     TNotifyCommEventEvent OnCommEvent;
 
@@ -192,7 +194,7 @@ private:
     std::uint16_t m_inBufSize = kDefaultBufSize;
     std::uint16_t m_outBufSize = kDefaultBufSize;
     std::uint16_t m_pollingDelay = kDefaultPollingDelay;
-    TCommEvents m_events = 0;
+    std::atomic<TCommEvents> m_events{0};
     int m_readingData = 0;  // poll ticks still to skip after Connect
 
     std::atomic<bool> m_cancel{false};
