@@ -62,8 +62,9 @@ public:
     // returns what was sent (connected() turns false on error).
     long writeAll(std::string_view data, std::chrono::milliseconds timeout = kDefaultWriteTimeout);
 
-    // Any thread.
+    // Any thread: wakes the owner's connect, wait or write (see above).
     void cancel();
+    // The owner only, never while another thread is inside a call.
     void close();
 
     std::string lastError() const;
