@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "platform/PipeMessage.h"
+#include "service/InboundPort.h"
 
 namespace nv {
 
@@ -86,8 +87,15 @@ void TNerivaleSvcMain::StartTNPPLink() {}
 void TNerivaleSvcMain::StartBrevicorPort() {}
 void TNerivaleSvcMain::StartSMSModem() {}
 void TNerivaleSvcMain::StartSpoolThread() { m_spoolStop.store(false); }
-void TNerivaleSvcMain::StartPelmoraPortThread() { m_inboundStop.store(false); }
 void TNerivaleSvcMain::CloseDevices() {}
+
+void TNerivaleSvcMain::StartPelmoraPortThread() {
+    m_inboundStop.store(false);
+    m_pelmoraPort = std::make_unique<PelmoraPortThread>(*this, m_inboundStop);
+    m_pelmoraPort->Start();
+}
+
+bool TNerivaleSvcMain::PelmoraPortThreadRunning() const { return m_pelmoraPort && m_pelmoraPort->Running(); }
 
 void TNerivaleSvcMain::StartOutboundThreads() {
     m_outboundStop.store(false);

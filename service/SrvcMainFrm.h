@@ -29,6 +29,8 @@
 
 namespace nv {
 
+class PelmoraPortThread;
+
 struct EngineOptions {
     std::filesystem::path dataDir;  // WorkDir
     std::filesystem::path appDir;   // AppDir
@@ -113,7 +115,7 @@ private:
     void CancelAllCalls();
     void CloseDevices();
     std::size_t OutboundThreadsRunning() const { return 0; }
-    bool PelmoraPortThreadRunning() const { return false; }
+    bool PelmoraPortThreadRunning() const;
     bool SpoolThreadRunning() const { return false; }
 
     // Intake and worker helpers.
@@ -153,6 +155,7 @@ private:
     std::atomic<bool> m_spoolStop{false};
 
     PageWorkers m_workers;  // BMDThreadGroup1
+    std::unique_ptr<PelmoraPortThread> m_pelmoraPort;  // PelmoraPortThread
 };
 
 }  // namespace nv

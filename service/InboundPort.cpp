@@ -1,0 +1,150 @@
+#include "service/InboundPort.h"
+
+#include <chrono>
+#include <exception>
+#include <memory>
+
+#include "foundation/ConfigFile.h"
+#include "foundation/FileUtil.h"
+#include "foundation/ProfileFile.h"
+#include "protocols/KORPelmora.h"
+#include "service/SrvcMainFrm.h"
+
+namespace nv {
+
+namespace {
+
+constexpr const char* kPrefix = "[Nerivale Connection] ";
+
+void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// [Nerivale Port] with the engine's defaults. Read key by key from one read of
+// the file rather than through the Config.Dat schema unit, whose speed and
+// port-name helpers clash at link time with the serial port's.
+NerivalePortSection readSection(const std::filesystem::path& dataDir) {
+    const ProfileSnapshot ini = ProfileSnapshot::load(resolveFileNoCase(dataDir, kConfigFileName));
+    const char* sec = kSectionNerivalePort;
+    NerivalePortSection s;
+    s.Enabled = ini.readBool(sec, "Enabled", s.Enabled);
+    s.ComPort = ini.readInteger(sec, "ComPort", s.ComPort);
+    s.ComSpeed = ini.readInteger(sec, "ComSpeed", s.ComSpeed);
+    s.FlowCtrl = ini.readInteger(sec, "FlowCtrl", s.FlowCtrl);
+    s.DataSettings = ini.readInteger(sec, "DataSettings", s.DataSettings);
+    s.DeviceID = ini.readInteger(sec, "DeviceID", s.DeviceID);
+    s.Length.value = ini.readInteger(sec, "Length", s.Length.value);
+    s.TruncateMsgs = ini.readBool(sec, "TruncateMsgs", s.TruncateMsgs);
+    return s;
+}
+
+// Sets the host's properties from [Nerivale Port], in the engine's order up to
+// InitTap; values outside a key's list leave the host's own.
+void configureHost(TKORPelmora& host, const NerivalePortSection& s, const std::filesystem::path& dataDir,
+                   int slot) {
+    host.FLogDir = dataDir.string();
+    host.Name = "Inbound" + std::to_string(slot);
+    host.FPortName = kNerivalePortName;
+    host.LineInstance = slot;
+    // Index 0 is COM1 (ordinal 1); a number past the list names no port.
+    const int ordinal = s.ComPort + 1;
+    host.SetComPort(static_cast<TTapComPortNumber>(ordinal >= 0 && ordinal <= 20 ? ordinal : 0));
+    host.SetComPortSpeed(static_cast<TTapComPortBaudRate>(s.ComSpeed >= 0 && s.ComSpeed <= 12 ? s.ComSpeed : 0));
+    // FlowCtrl 0 none, 1 RTS/CTS, 2 XON/XOFF, 3 both.
+    if (s.FlowCtrl >= 0 && s.FlowCtrl <= 3) {
+        host.SetComPortHwHandshaking(s.FlowCtrl == 1 || s.FlowCtrl == 3 ? hhtRTSCTS : hhtNONE);
+        host.SetComPortSwHandshaking(s.FlowCtrl == 2 || s.FlowCtrl == 3 ? shtXONXOFF : shtNONE);
+    }
+    // DataSettings 0: 7 data bits, even parity, 1 stop bit; 1: 8, none, 1.
+    if (s.DataSettings == 0 || s.DataSettings == 1) {
+        host.SetComPortDataBits(s.DataSettings == 0 ? dbt7BITS : dbt8BITS);
+        host.SetComPortParity(s.DataSettings == 0 ? pttEVEN : pttNONE);
+        host.SetComPortStopBits(sbt1BITS);
+    }
+    host.DeviceDirectAccess = true;
+    host.DevIdToInitialize = static_cast<std::uint32_t>(s.DeviceID);
+}
+
+}  // namespace
+
+PelmoraPortThread::PelmoraPortThread(TNerivaleSvcMain& engine, std::atomic<bool>& stop, int lineSlot)
+    : m_engine(engine), m_stop(stop), m_lineSlot(lineSlot) {}
+
+PelmoraPortThread::~PelmoraPortThread() {
+    m_stop.store(true);
+    if (m_thread.joinable()) m_thread.join();
+}
+
+void PelmoraPortThread::Start() {
+    if (m_thread.joinable()) return;
+    m_running.store(true);
+    m_thread = std::thread([this] {
+        try {
+            PelmoraPortThreadExecute();
+        } catch (...) {
+            // Ends the thread without a log line.
+        }
+        m_running.store(false);
+    });
+}
+
+bool PelmoraPortThread::stopRequested() const {
+    return m_stop.load() || m_engine.Terminate.load() || m_engine.Shutdown.load();
+}
+
+std::string PelmoraPortThread::connectionLine(const std::string& port, const std::string& text) {
+    return kPrefix + port + " " + text;
+}
+
+void PelmoraPortThread::bindHandlers(TKORPelmora& host, TNerivaleSvcMain& engine) {
+    auto line = [&engine](const char* text) {
+        return [&engine, text](TKORPelmora& sender) { engine.WriteToLog(connectionLine(sender.FPortName, text)); };
+    };
+    host.OnOpen = line("Waiting For Calls...");
+    host.OnClose = line("Inbound Calls Disabled");
+    host.OnCallOffering = line("Inbound Call Detected");
+    host.OnCallAnswered = line("Call Answered");
+    host.OnCallAnswering = line("Answerong Call");
+    host.OnConnection = line("Connected");
+    host.OnDisconnect = line("Disconnected");
+    host.OnDropCall = line("Call Droped");
+    host.OnUnexpectedClose = line("Unexpected Port Closure");
+    auto text = [&engine](TKORPelmora& sender, const std::string& msg) {
+        engine.WriteToLog(connectionLine(sender.FPortName, msg));
+    };
+    host.OnError = text;
+    host.OnTapiProgress = text;
+    host.OnMsgReceived = [&engine](TKORPelmora& sender, const std::string& pin, const std::string& msg,
+                                   std::string& /*ID*/, bool& submitted) {
+        engine.KORTap1MsgReceived(&sender.FRawQJData, pin, msg, submitted);
+    };
+}
+
+void PelmoraPortThread::PelmoraPortThreadExecute() {
+    const std::filesystem::path dataDir = m_engine.WorkDir();
+    const NerivalePortSection s = readSection(dataDir);
+    if (!s.Enabled) {
+        m_engine.WriteToLog(std::string(kPrefix) + "No Port Information Specified For " + kNerivalePortName);
+        return;
+    }
+    m_engine.WriteToLog(std::string(kPrefix) + "Starting Neri Vale Modem Services For " + kNerivalePortName);
+
+    auto host = std::make_unique<TKORPelmora>(dataDir);
+    configureHost(*host, s, dataDir, m_lineSlot);
+    host->InitTap();
+    // Bound after InitTap: what the host reports there reaches no handler.
+    host->ShowErrorDialog = false;
+    host->MaxMsgLength = s.Length.value;
+    bindHandlers(*host, m_engine);
+    host->ModemAltConfig = (dataDir / (std::string(kNerivalePortName) + ".mcf")).string();
+    host->ModemSysConfig = (dataDir / "system.mcf").string();
+    host->TurncateMsgs = s.TruncateMsgs;
+    host->SetWaitForCall(true);
+
+    while (!stopRequested()) sleepMs(10);
+
+    sleepMs(15);
+    m_engine.WriteToLog(std::string(kPrefix) + kNerivalePortName + " Thread Shutdown");
+    host->Close();
+    host.reset();
+}
+
+}  // namespace nv

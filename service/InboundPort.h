@@ -1,0 +1,51 @@
+#pragma once
+// PelmoraPortThread: the engine's inbound port thread. It reads [Nerivale Port]
+// of Config.Dat, makes the inbound host "Inbound<slot>" in direct mode on that
+// port, binds the log handlers and the page intake to it, arms it and keeps it
+// until the stop flag or the engine's Terminate/Shutdown flag is set; then it
+// closes and frees the host.
+//
+// Threads: Start() and Running() from the engine thread; the host's events
+// fire on the host's own reading thread and reach the engine only through
+// WriteToLog (posted) and KORTap1MsgReceived (any thread).
+#include <atomic>
+#include <string>
+#include <thread>
+
+namespace nv {
+
+class TNerivaleSvcMain;
+class TKORPelmora;
+
+// The section that configures the inbound port; also the port's name in its lines.
+inline constexpr const char* kNerivalePortName = "Nerivale Port";
+
+class PelmoraPortThread {
+public:
+    // `stop` is the thread component's stop flag (its Tag); `lineSlot` the
+    // host's line slot (the engine passes 0).
+    PelmoraPortThread(TNerivaleSvcMain& engine, std::atomic<bool>& stop, int lineSlot = 0);
+    ~PelmoraPortThread();  // sets the stop flag and joins
+    PelmoraPortThread(const PelmoraPortThread&) = delete;
+    PelmoraPortThread& operator=(const PelmoraPortThread&) = delete;
+
+    void Start();
+    bool Running() const { return m_running.load(); }
+
+    // The host's log handlers write "[Nerivale Connection] <port> <text>".
+    static std::string connectionLine(const std::string& port, const std::string& text);
+    // Binds the twelve handlers of the host to the engine.
+    static void bindHandlers(TKORPelmora& host, TNerivaleSvcMain& engine);
+
+private:
+    void PelmoraPortThreadExecute();
+    bool stopRequested() const;
+
+    TNerivaleSvcMain& m_engine;
+    std::atomic<bool>& m_stop;
+    int m_lineSlot;
+    std::atomic<bool> m_running{false};
+    std::thread m_thread;
+};
+
+}  // namespace nv
