@@ -54,7 +54,7 @@ TEST(LineSlots, ClaimAndRelease) {
 
 class ModemLineTest : public ::testing::Test {
 protected:
-    ScaledClock m_clock{50};
+    ScaledClock m_clock{20};
     PtyPair m_pty;
     ModemList m_list;
     std::vector<LineMessage> m_got;

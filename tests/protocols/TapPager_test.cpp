@@ -47,7 +47,7 @@ struct Recorder {
 
 class TapPagerTest : public ::testing::Test {
 protected:
-    ScaledClock m_clock{50};
+    ScaledClock m_clock{20};
     TempDir m_dir;
 
     std::unique_ptr<TKORAlpaPage> tcpPager(const TapTerminal& term, Recorder& rec) {
