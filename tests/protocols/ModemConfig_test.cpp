@@ -82,3 +82,16 @@ TEST(ModemConfigFile, WrittenFileHasTheSizeHeaderAndReadsBack) {
 
 }  // namespace
 }  // namespace nv
+
+namespace nv {
+namespace {
+
+// The system.mcf installed with the programs loads and holds the modem defaults.
+TEST(ModemConfigFile, ShippedSystemFileLoads) {
+    auto s = readModemConfigFile(std::filesystem::path(NV_SOURCE_DIR) / "protocols/data/system.mcf");
+    ASSERT_TRUE(s);
+    EXPECT_EQ(*s, ModemSettings{});
+}
+
+}  // namespace
+}  // namespace nv
