@@ -1,5 +1,5 @@
 #pragma once
-// libcurl pieces shared by the WCTP and the e-mail side: one easy handle per
+// libcurl settings shared by the WCTP and the e-mail side: one easy handle per
 // request, never a signal, no proxy taken from the environment, and a
 // progress hook that ends a transfer when the caller's cancel flag is set.
 #include <curl/curl.h>

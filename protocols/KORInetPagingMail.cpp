@@ -185,6 +185,24 @@ int watchDialogue(CURL*, curl_infotype type, char* data, size_t size, void* user
     return 0;
 }
 
+// Settings of a mail session that do not point at per-attempt buffers.
+void mailSettings(CURL* h, const TSMTPData& data) {
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
+    curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(h, CURLOPT_READFUNCTION, &readUpload);
+    curl_easy_setopt(h, CURLOPT_TIMEOUT, static_cast<long>(data.TimeOut > 0 ? data.TimeOut : 60));
+    // Mail servers' certificates are accepted unchecked, as the original did.
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
+    if (!data.User.empty()) {
+        curl_easy_setopt(h, CURLOPT_USERNAME, data.User.c_str());
+        curl_easy_setopt(h, CURLOPT_PASSWORD, data.Password.c_str());
+    }
+    // The debug hook sees the dialogue; without VERBOSE it is never called.
+    curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, &watchDialogue);
+    curl_easy_setopt(h, CURLOPT_VERBOSE, 1L);
+}
+
 }  // namespace
 
 void TSMTPData::clampFields() {
@@ -322,25 +340,13 @@ bool TKORInetPagingComp::sendOnce(MailCall& call, const TSMTPData& data, const s
     Upload upload{&message};
     Dialogue dialogue;
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
     curl_easy_setopt(h, CURLOPT_MAIL_FROM, sender.c_str());
     curl_easy_setopt(h, CURLOPT_MAIL_RCPT, recipients.get());
-    curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
-    curl_easy_setopt(h, CURLOPT_READFUNCTION, &readUpload);
     curl_easy_setopt(h, CURLOPT_READDATA, &upload);
-    curl_easy_setopt(h, CURLOPT_TIMEOUT, static_cast<long>(data.TimeOut > 0 ? data.TimeOut : 60));
     curl_easy_setopt(h, CURLOPT_USE_SSL, static_cast<long>(data.UseSSL && !implicitTls ? CURLUSESSL_ALL : CURLUSESSL_NONE));
-    // Mail servers' certificates are accepted unchecked, as the original did.
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
-    if (!data.User.empty()) {
-        curl_easy_setopt(h, CURLOPT_USERNAME, data.User.c_str());
-        curl_easy_setopt(h, CURLOPT_PASSWORD, data.Password.c_str());
-    }
     if (connectTo) curl_easy_setopt(h, CURLOPT_CONNECT_TO, connectTo.get());
-    curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, &watchDialogue);
     curl_easy_setopt(h, CURLOPT_DEBUGDATA, &dialogue);
-    curl_easy_setopt(h, CURLOPT_VERBOSE, 1L);
+    mailSettings(h, data);
 
     const CURLcode rc = cancelled() ? CURLE_ABORTED_BY_CALLBACK : curl_easy_perform(h);
     call.ProcDone = true;

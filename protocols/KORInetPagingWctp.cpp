@@ -48,6 +48,20 @@ size_t captureHeader(char* data, size_t size, size_t count, void* user) {
     return bytes;
 }
 
+// https goes through a CONNECT tunnel, http in absolute form; libcurl copies the strings.
+void useProxy(CURL* h, const TWCTPData& data) {
+    long proxyPort = 80;
+    const std::string proxyHost = wctp::proxyAddress(data.fProxyServer, proxyPort);
+    curl_easy_setopt(h, CURLOPT_PROXY, proxyHost.c_str());
+    curl_easy_setopt(h, CURLOPT_PROXYPORT, proxyPort);
+    curl_easy_setopt(h, CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP));
+    if (!data.fProxyUserName.empty()) {
+        curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, data.fProxyUserName.c_str());
+        curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, data.fProxyPassword.c_str());
+        curl_easy_setopt(h, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
+    }
+}
+
 }  // namespace
 
 void TWCTPData::clampFields() {
@@ -220,18 +234,7 @@ bool TKORInetPagingComp::PostWCTPRequest(WctpCall& call, TWCTPData& data, const 
     // On: the certificate must verify against the system's CA store.
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, call.FailOnBadSSL ? 1L : 0L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, call.FailOnBadSSL ? 2L : 0L);
-    if (!data.fProxyServer.empty()) {
-        long proxyPort = 80;
-        const std::string proxyHost = wctp::proxyAddress(data.fProxyServer, proxyPort);
-        curl_easy_setopt(h, CURLOPT_PROXY, proxyHost.c_str());
-        curl_easy_setopt(h, CURLOPT_PROXYPORT, proxyPort);
-        curl_easy_setopt(h, CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP));
-        if (!data.fProxyUserName.empty()) {
-            curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, data.fProxyUserName.c_str());
-            curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, data.fProxyPassword.c_str());
-            curl_easy_setopt(h, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
-        }
-    }
+    if (!data.fProxyServer.empty()) useProxy(h, data);
 
     const CURLcode rc = cancelled() ? CURLE_ABORTED_BY_CALLBACK : curl_easy_perform(h);
     if (rc == CURLE_PEER_FAILED_VERIFICATION) {

@@ -335,6 +335,30 @@ TEST(InetPagingWctp, AReplySlowerThanTheTimeOutFails) {
     EXPECT_NE(data->fRspData.find("imed out"), std::string::npos) << data->fRspData;
 }
 
+TEST(InetPagingWctp, ACancelEndsThePostAsFailed) {
+    HttpPeer peer;
+    peer.setReply({200, "OK", kClientSuccess, "text/xml", std::chrono::milliseconds(5000)});
+    std::atomic<bool> cancel{true};
+    InetPagingOptions options = fastOptions();
+    options.cancel = &cancel;
+    options.httpTimeout = std::chrono::milliseconds(20000);
+    TKORInetPagingComp comp(options);
+    auto data = pageTo(comp, "http://127.0.0.1:" + std::to_string(peer.port()) + "/wctp");
+    EXPECT_FALSE(comp.SendWCTPMessage(*data));
+    EXPECT_EQ(data->fRspData, "errorText=Error Connecting To Server, Call Cancelled!\r\n");
+    EXPECT_EQ(peer.connections(), 0);
+
+    // Set while the server is still thinking: the post ends without its reply.
+    cancel = false;
+    std::thread canceller([&] {
+        for (int i = 0; i < 2000 && peer.requests().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        cancel = true;
+    });
+    EXPECT_FALSE(comp.SendWCTPMessage(*data));
+    canceller.join();
+    EXPECT_EQ(data->fRspData, "errorText=Error Connecting To Server, Call Cancelled!\r\n");
+}
+
 TEST(InetPagingWctp, AddressWithoutPortUsesTheRecordPortAndOneWithPortStoresIt) {
     HttpPeer peer;
     peer.setReply({200, "OK", kClientSuccess});
