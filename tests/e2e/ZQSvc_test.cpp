@@ -219,3 +219,23 @@ TEST(ZQSvcInstall, InstallAndUninstallManageTheUnit) {
 
 }  // namespace
 }  // namespace nv
+
+namespace nv {
+namespace {
+
+TEST(ZQSvcDataDirectory, ADataDirectoryThatCannotBeMadeEndsTheProgramWithItsReason) {
+    test::TempDir dir;
+    test::writeFile(dir / "blocker", "a file where a folder should be");
+    // No Config.Dat in the install directory: the common data folder is used,
+    // and its first level cannot be created under a plain file.
+    test::writeFile(dir / "Nerivale.ini", "[Nerivale]\r\nInstallDir=" + dir.path().string() +
+                                              "\r\nCommonAppData=" + (dir / "blocker").string() + "\r\n");
+    test::ZQSvcProcess run(ZQSVC_PATH, dir / "Nerivale.ini", dir.path());
+    EXPECT_EQ(run.waitExit(10s), std::optional<int>(1));
+    EXPECT_NE(test::readFile(dir / "stderr.txt").find("blocker"), std::string::npos)
+        << test::readFile(dir / "stderr.txt");
+    EXPECT_FALSE(std::filesystem::exists(dir / "Log.Dat"));
+}
+
+}  // namespace
+}  // namespace nv

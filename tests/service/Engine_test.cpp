@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "foundation/Clock.h"
+#include "service/PageIntake.h"
 #include "service/SrvcMainFrm.h"
 #include "tests/peers/FakeManager.h"
 #include "tests/peers/RecordFixtures.h"
@@ -226,6 +227,37 @@ TEST_F(EngineTest, NoRouteAtAllDiscardsThePage) {
     std::filesystem::remove(dir / "NpaNxxRoute.dat");
     command("cmd=test_page\r\npin=55\r\n");
     EXPECT_TRUE(waitLog("[System] Delivery Failed For PIN: 55, Route Record not Found! Page Discarded!"));
+}
+
+PageRecordPtr tapPage(const std::string& pin, const std::string& msg) {
+    auto provider = std::make_unique<ProviderRec>();
+    provider->setCompanyName("Dialup");
+    provider->setDeliveryType(dtTapModem);
+    return buildIntakePage(std::move(provider), nullptr, pin, msg, testPageBlock(pin, msg));
+}
+
+TEST_F(EngineTest, QueueTakesForcedPagesDropsDuplicatesAndClearQueuesEmptiesIt) {
+    auto page = tapPage("123", "hi");
+    EXPECT_FALSE(engine->AddToQueue(page, false));  // no outbound port thread runs
+    ASSERT_TRUE(page);                              // still the caller's
+    EXPECT_TRUE(engine->AddToQueue(page, true));
+    EXPECT_FALSE(page);
+    ASSERT_TRUE(waitExact("cmd=cntrupd\r\ncounter=11\r\nvalue=1"));
+    auto same = tapPage("123", "hi");
+    EXPECT_TRUE(engine->AddToQueue(same, true));  // a duplicate counts as queued
+    EXPECT_EQ(engine->queueLength(), 1u);
+    auto other = tapPage("123", "other text");
+    EXPECT_TRUE(engine->AddToQueue(other, true));
+    EXPECT_EQ(engine->queueLength(), 2u);
+    ASSERT_TRUE(waitExact("cmd=cntrupd\r\ncounter=11\r\nvalue=2"));
+
+    test::writeFile(dir / "hQueue.Dat", "old");
+    std::size_t from = manager->count();
+    command("cmd=clear_queues");
+    EXPECT_TRUE(waitLog("[Operator Action] Message Queue Cleared!"));
+    EXPECT_TRUE(waitExact("cmd=cntrupd\r\ncounter=11\r\nvalue=0", from));
+    EXPECT_EQ(engine->queueLength(), 0u);
+    EXPECT_FALSE(std::filesystem::exists(dir / "hQueue.Dat"));
 }
 
 TEST_F(EngineTest, StartAndStopLogTheirLinesInOrder) {
