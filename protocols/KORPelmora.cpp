@@ -383,8 +383,9 @@ std::string TKORPelmora::Read(int wantedToRead) {
         m_pending.erase(0, out.size());
     } catch (const std::exception&) {
         // The far end is gone: this connection ends; the reading thread
-        // opens the port again while armed.
-        error(kPortShuttingDown);
+        // opens the port again while armed. A call's end is the line's to
+        // report.
+        if (DeviceDirectAccess) error(kPortShuttingDown);
         m_connected.store(false);
         return {};
     }

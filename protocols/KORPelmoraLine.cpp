@@ -232,10 +232,14 @@ void TKORPelmora::connectCall() {
         return;
     }
     if (OnConnection) OnConnection(*this);
-    if (m_line->stream() && !bDropped.load()) Drop();
+    ModemStream* still = m_line->stream();
+    if (still && still->up() && !bDropped.load()) {
+        Drop();
+        m_lineDown = true;
+    }
+    // Otherwise the carrier went: the line reports the call disconnected.
     m_connected.store(false);
     closeChannel();
-    m_lineDown = true;
 }
 
 }  // namespace nv

@@ -12,6 +12,7 @@
 
 #include "platform/SerialPort.h"
 #include "protocols/KORPelmora.h"
+#include "protocols/ModemConfig.h"
 #include "tests/peers/FakeManager.h"
 #include "tests/peers/TestSupport.h"
 
@@ -63,6 +64,7 @@ public:
         };
     }
     void setSubmit(bool on) { m_submit = on; }
+    void note(const std::string& t) { add(t); }
     std::vector<std::string> texts() {
         std::lock_guard lock(m_mutex);
         return m_texts;
@@ -378,6 +380,126 @@ TEST(PelmoraHostUnitTest, SlotsAndTexts) {
     EXPECT_EQ(TKORPelmora::usableLineText(5),
               "Inbound Usable Line: \r\nLine is already in use by a non-TAPI app or\r\nanother Service Provider.");
     EXPECT_EQ(TKORPelmora::usableLineText(0), "");
+}
+
+}  // namespace
+}  // namespace nv
+
+namespace nv {
+namespace {
+
+// A Hayes modem on the far end of a pty: answers AT commands, connects on
+// ATA, and keeps what the host sends once connected.
+class ScriptedModem {
+public:
+    explicit ScriptedModem(test::PtyPair& pty) : m_pty(pty), m_thread([this] { run(); }) {}
+    ~ScriptedModem() {
+        m_stop.store(true);
+        m_thread.join();
+    }
+    std::string data() {
+        std::lock_guard lock(m_mutex);
+        return m_data;
+    }
+    std::vector<std::string> commands() {
+        std::lock_guard lock(m_mutex);
+        return m_commands;
+    }
+    // The caller hangs up: back to commands.
+    void hangUp() {
+        std::lock_guard lock(m_mutex);
+        m_pty.write("\r\nNO CARRIER\r\n");
+        m_online = false;
+    }
+
+private:
+    void run() {
+        std::string line;
+        while (!m_stop.load()) {
+            std::string got = m_pty.drain(10ms);
+            std::lock_guard lock(m_mutex);
+            for (char c : got) {
+                if (m_online) {
+                    m_data += c;
+                    continue;
+                }
+                if (c != '\r') {
+                    line += c;
+                    continue;
+                }
+                m_commands.push_back(line);
+                if (line == "ATA") {
+                    m_pty.write("\r\nCONNECT 9600\r\n");
+                    m_online = true;
+                } else {
+                    m_pty.write("\r\nOK\r\n");
+                }
+                line.clear();
+            }
+        }
+    }
+
+    test::PtyPair& m_pty;
+    std::mutex m_mutex;
+    std::string m_data;
+    std::vector<std::string> m_commands;
+    bool m_online = false;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+TEST(PelmoraModemTest, AnswersTheRingServesTheCallAndWaitsAgainAfterItEnds) {
+    test::TempDir dir;
+    test::PtyPair pty;
+    test::writeFile(dir / "Modems.ini", "[Line0]\r\nName=Inbound\r\nDevice=" + pty.slavePath() + "\r\n");
+    ScriptedModem modem(pty);
+    FastClock clock;
+    Recorder rec;
+    TKORPelmora host(dir.path(), clock);
+    host.ShowErrorDialog = false;
+    host.DevIdToInitialize = 0;
+    // 8N1: a pty refuses other framings once it has been closed and opened again.
+    ModemSettings eightN1;
+    eightN1.dataBits = 8;
+    eightN1.parity = 'N';
+    eightN1.flow = ModemFlow::None;
+    ASSERT_TRUE(writeModemConfigFile(dir / "Inbound.mcf", eightN1));
+    host.ModemAltConfig = (dir / "Inbound.mcf").string();
+    rec.bind(host);
+    host.OnOpen = [&](TKORPelmora&) { rec.note("open"); };
+    host.OnCallOffering = [&](TKORPelmora&) { rec.note("offering"); };
+    host.OnCallAnswering = [&](TKORPelmora&) { rec.note("answering"); };
+    host.OnConnection = [&](TKORPelmora&) { rec.note("connection"); };
+    host.OnDisconnect = [&](TKORPelmora&) { rec.note("disconnect"); };
+    host.InitTap();
+    EXPECT_EQ(host.NumDevs, 1);
+    host.SetWaitForCall(true);
+    ASSERT_TRUE(rec.waitFor("open")) << ::testing::PrintToString(rec.texts());
+
+    pty.write("\r\nRING\r\n");
+    ASSERT_TRUE(test::waitUntil([&] { return !modem.commands().empty() && modem.commands().back() == "ATA"; }, 10s));
+    const std::string wire = frame("A,1,12345,", "Hello") + kCrLf;
+    pty.write(wire);
+    const std::string expected = wire.substr(0, wire.size() - 2) + kAck;
+    ASSERT_TRUE(test::waitUntil([&] { return modem.data().size() >= expected.size(); }, 10s));
+    EXPECT_EQ(test::toHex(modem.data()), test::toHex(expected));
+    ASSERT_EQ(rec.pages().size(), 1u);
+    EXPECT_EQ(rec.pages()[0].pin, "12345");
+
+    // The caller hangs up: the line is opened again and waits for the next call.
+    modem.hangUp();
+    ASSERT_TRUE(rec.waitFor("open", 2)) << ::testing::PrintToString(rec.texts());
+    const auto texts = rec.texts();
+    auto at = [&](const std::string& t) { return std::find(texts.begin(), texts.end(), t) - texts.begin(); };
+    EXPECT_LT(at("open"), at("offering"));
+    EXPECT_LT(at("offering"), at("answering"));
+    EXPECT_LT(at("answering"), at("Verifing Account"));
+    EXPECT_LT(at("Msg. Submitted For Processing - 12345,Hello"), at("connection"));
+    EXPECT_LT(at("connection"), at("disconnect"));
+    EXPECT_EQ(rec.count("Direct Access Port COM1 Open!"), 0u);
+    EXPECT_EQ(rec.count("error: Comport Error, Port Shutting Down"), 0u);
+    host.SetWaitForCall(false);
+    EXPECT_EQ(rec.texts().back(), "close");
 }
 
 }  // namespace
