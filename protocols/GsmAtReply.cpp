@@ -1,5 +1,7 @@
 #include "protocols/GsmAtReply.h"
 
+#include <charconv>
+
 namespace nv {
 namespace {
 
@@ -92,6 +94,60 @@ void GsmAtReply::takeLine(std::string raw) {
 std::string GsmAtReply::text() const {
     std::string out;
     for (const auto& l : m_lines) out += l;
+    return out;
+}
+
+std::string atTrim(std::string_view s) {
+    std::size_t b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string_view::npos) return {};
+    std::size_t e = s.find_last_not_of(" \t\r\n");
+    return std::string(s.substr(b, e - b + 1));
+}
+
+std::string atIdentity(std::string_view reply, bool blankRule) {
+    std::string s = atTrim(reply);
+    if (blankRule) {
+        std::size_t blank = s.find(' ');
+        if (blank != std::string::npos) s = atTrim(std::string_view(s).substr(blank + 1));
+    }
+    return s;
+}
+
+int atNumber(std::string_view s, int fallback) {
+    int v = 0;
+    auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (s.empty() || ec != std::errc() || p != s.data() + s.size()) return fallback;
+    return v;
+}
+
+int atRegistration(std::string_view reply) {
+    std::string s = atTrim(reply);
+    std::size_t p = s.find("+CREG:");
+    if (p != std::string::npos) s = atTrim(std::string_view(s).substr(p + 6));
+    std::size_t comma = s.find(',');
+    if (comma != std::string::npos) s.erase(0, comma + 1);
+    return atNumber(atTrim(std::string_view(s).substr(0, s.find(','))), -1);
+}
+
+int atMessageReference(const std::vector<std::string>& lines) {
+    for (const auto& l : lines) {
+        std::size_t p = l.find("+CMGS:");
+        if (p == std::string::npos) continue;
+        std::string_view s = std::string_view(l).substr(p + 6);
+        return atNumber(atTrim(s.substr(0, s.find("OK"))), 0);
+    }
+    return 0;
+}
+
+std::vector<std::string> atQuotedFields(std::string_view s) {
+    std::vector<std::string> out;
+    std::size_t a = 0;
+    while ((a = s.find('"', a)) != std::string_view::npos) {
+        std::size_t b = s.find('"', a + 1);
+        if (b == std::string_view::npos) break;
+        out.emplace_back(s.substr(a + 1, b - a - 1));
+        a = b + 1;
+    }
     return out;
 }
 

@@ -49,4 +49,18 @@ private:
     std::string m_buffer;
 };
 
+// Reading the information lines of answers.
+std::string atTrim(std::string_view s);
+// Identity answers: trimmed; with the blank rule only what follows the first
+// blank ("+CGMI: Nokia" -> "Nokia").
+std::string atIdentity(std::string_view reply, bool blankRule);
+// The whole text as a decimal number, else fallback.
+int atNumber(std::string_view s, int fallback);
+// The state of "+CREG: n,stat[,...]" (or "n,stat", or "stat"); -1 when it is no number.
+int atRegistration(std::string_view reply);
+// The number after "+CMGS:", 0 when there is none or it is no number.
+int atMessageReference(const std::vector<std::string>& lines);
+// Every text inside a pair of double quotes, in order.
+std::vector<std::string> atQuotedFields(std::string_view s);
+
 }  // namespace nv

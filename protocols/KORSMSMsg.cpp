@@ -1,7 +1,6 @@
 #include "protocols/KORSMSMsg.h"
 
 #include <algorithm>
-#include <charconv>
 #include <exception>
 
 #include "protocols/GsmAtReply.h"
@@ -47,7 +46,6 @@ constexpr const char* kErrMessage = "Error Sending Message Command!";
 constexpr const char* kErrSendOk = "Error Receiving Messenge Send OK! >";
 constexpr const char* kSubmitted = "Message Submitted For Processing";
 constexpr const char* kErrSending = "Error Sending Message: ";
-constexpr const char* kRxException = "RX Data Exception: ";
 // Our own refusals of input that would break the AT command line.
 constexpr const char* kBadAddress = "Invalid Destination Number!";
 constexpr const char* kBadCenter = "Invalid SMS Center Number!";
@@ -60,25 +58,6 @@ constexpr std::string_view kContMark = "  (CONT.)";
 constexpr std::string_view kEndMark = " (END)";
 constexpr milliseconds kSlice{50};
 constexpr milliseconds kThreadStartBound{5000};
-constexpr milliseconds kRxPoll{10};
-
-std::string trim(std::string_view s) {
-    std::size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string_view::npos) return {};
-    std::size_t e = s.find_last_not_of(" \t\r\n");
-    return std::string(s.substr(b, e - b + 1));
-}
-
-// Identity answers: trimmed, and with the blank rule only what follows the
-// first blank ("+CGMI: Nokia" -> "Nokia").
-std::string identity(const std::string& reply, bool blankRule) {
-    std::string s = trim(reply);
-    if (blankRule) {
-        std::size_t blank = s.find(' ');
-        if (blank != std::string::npos) s = trim(s.substr(blank + 1));
-    }
-    return s;
-}
 
 // Ctrl-Z would end the message early and ESC would cancel it.
 std::string withoutSmsControls(const std::string& text) {
@@ -89,64 +68,16 @@ std::string withoutSmsControls(const std::string& text) {
     return out;
 }
 
+// A value that is not a state of the table (garbage, 6 to 10 of newer
+// modems) is unknown, never an error.
+tSysReg sysRegFrom(int value) {
+    return value >= srIdle && value <= srRoaming ? static_cast<tSysReg>(value) : srUnknown;
+}
+
 bool isValidCharset(const std::string& cs) {
     return std::all_of(cs.begin(), cs.end(), [](char c) {
         return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
     });
-}
-
-int toNumber(const std::string& s, int fallback) {
-    int v = 0;
-    auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (ec != std::errc() || p != s.data() + s.size() || s.empty()) return fallback;
-    return v;
-}
-
-// "+CREG: 0,1" -> srRegistered; anything that is not a state of the table
-// (garbage, 6 to 10 of newer modems) is unknown, never an error.
-tSysReg registrationFrom(const std::string& reply) {
-    std::string s = trim(reply);
-    std::size_t p = s.find("+CREG:");
-    if (p != std::string::npos) s = trim(s.substr(p + 6));
-    std::size_t comma = s.find(',');
-    if (comma != std::string::npos) s = s.substr(comma + 1);
-    s = trim(s.substr(0, s.find(',')));
-    int v = toNumber(s, -1);
-    if (v < srIdle || v > srRoaming) return srUnknown;
-    return static_cast<tSysReg>(v);
-}
-
-int messageReference(const std::vector<std::string>& lines) {
-    for (const auto& l : lines) {
-        std::size_t p = l.find("+CMGS:");
-        if (p == std::string::npos) continue;
-        std::string s = l.substr(p + 6);
-        s = trim(s.substr(0, s.find("OK")));
-        return toNumber(s, 0);
-    }
-    return 0;
-}
-
-std::string quoted(const std::string& s, std::size_t& from) {
-    std::size_t a = s.find('"', from);
-    if (a == std::string::npos) return {};
-    std::size_t b = s.find('"', a + 1);
-    if (b == std::string::npos) return {};
-    from = b + 1;
-    return s.substr(a + 1, b - a - 1);
-}
-
-// Every text inside a pair of double quotes, in order.
-std::vector<std::string> quotedFields(const std::string& s) {
-    std::vector<std::string> out;
-    std::size_t a = 0;
-    while ((a = s.find('"', a)) != std::string::npos) {
-        std::size_t b = s.find('"', a + 1);
-        if (b == std::string::npos) break;
-        out.push_back(s.substr(a + 1, b - a - 1));
-        a = b + 1;
-    }
-    return out;
 }
 
 }  // namespace
@@ -191,143 +122,6 @@ struct TKORSMSMessaging::Answer {
     std::string text;
     bool ok() const { return final == GsmAtReply::Final::Ok; }
 };
-
-// ---------------------------------------------------------------------------
-// The receive thread
-
-class TKORSMSMessaging::TServerThread {
-public:
-    explicit TServerThread(TKORSMSMessaging& parent) : ParentComp(parent) {}
-    ~TServerThread() { join(); }
-    void start() { m_thread = std::thread([this] { run(); }); }
-    void join() {
-        if (m_thread.joinable()) m_thread.join();
-    }
-
-    std::string ProgressMsg;
-
-private:
-    void run() {
-        // Nothing may leave a thread; what escapes Execute is kept like the original did.
-        try {
-            Execute();
-        } catch (const std::exception& e) {
-            HandleException(e.what());
-        } catch (...) {
-            HandleException("unknown exception");
-        }
-    }
-    void Execute();
-    void CheckRxMsg();
-    bool readIndication(std::string& buf);
-    void SyncRxEvent();
-    void HandleException(const std::string& text) {
-        ProgressMsg = text;
-        ParentComp.m_threadStarted = false;
-    }
-    void fire(const TNotifyEvent& ev) {
-        try {
-            if (ev) ev(ParentComp);
-        } catch (...) {
-        }
-    }
-
-    TKORSMSMessaging& ParentComp;
-    std::thread m_thread;
-};
-
-void TKORSMSMessaging::TServerThread::Execute() {
-    fire(ParentComp.OnPortOpen);
-    ParentComp.m_threadStarted = true;
-    while (!ParentComp.stopRequested()) {
-        std::this_thread::sleep_for(kRxPoll);
-        if (ParentComp.stopRequested()) break;
-        if (ParentComp.m_enableRx) CheckRxMsg();
-    }
-    fire(ParentComp.OnPortClosed);
-    ParentComp.m_threadStarted = false;
-}
-
-// Reads "+CMT:" indications (text mode): a header line with the sender and
-// the time stamp in double quotes, then the message on the next line.
-void TKORSMSMessaging::TServerThread::CheckRxMsg() {
-    TKORSMSMessaging& c = ParentComp;
-    if (!c.Connected()) return;
-    std::unique_lock lock(c.m_modem, std::try_to_lock);
-    if (!lock.owns_lock() || c.m_comState != csReady) return;
-    c.m_comState = csRX;
-    try {
-        std::string buf = c.ReadBuffer();
-        std::size_t plus = buf.find('+');
-        if (plus != std::string::npos) {
-            buf.erase(0, plus);
-            while (buf.starts_with("+CMT:") && readIndication(buf)) {
-                plus = buf.find('+');
-                if (plus == std::string::npos) break;
-                buf.erase(0, plus);
-            }
-        }
-    } catch (const std::exception& e) {
-        c.status(stError, std::string(kRxException) + e.what());
-    }
-    c.m_comState = csReady;
-}
-
-// Takes one indication off the front of buf; false when its text never came.
-bool TKORSMSMessaging::TServerThread::readIndication(std::string& buf) {
-    TKORSMSMessaging& c = ParentComp;
-    const milliseconds bound = c.timings().rxLine;
-    auto deadline = c.m_clock.now() + bound;
-    for (;;) {
-        std::size_t headerEnd = buf.find_first_of("\r\n");
-        std::size_t textStart =
-            headerEnd == std::string::npos ? std::string::npos : buf.find_first_not_of("\r\n", headerEnd);
-        std::size_t textEnd =
-            textStart == std::string::npos ? std::string::npos : buf.find_first_of("\r\n", textStart);
-        if (textEnd != std::string::npos) {
-            // Sender first, time stamp last: with a quoted alpha field between
-            // them the second pair would be the alpha, not the time.
-            std::vector<std::string> fields = quotedFields(buf.substr(0, headerEnd));
-            std::string sender = fields.empty() ? std::string() : fields[0];
-            std::string stamp = fields.size() >= 3 ? fields.back() : fields.size() == 2 ? fields[1] : std::string();
-            ProgressMsg = "4, " + sender + "|" + stamp + "|" + buf.substr(textStart, textEnd - textStart);
-            buf.erase(0, textEnd);
-            SyncRxEvent();
-            return true;
-        }
-        if (c.stopRequested() || c.m_clock.now() >= deadline) return false;
-        c.m_clock.sleepFor(milliseconds(5));
-        buf += c.ReadBuffer();
-    }
-}
-
-// The number before the comma names the event, as the original's thread
-// message did. The sender is given without the blank after the comma.
-void TKORSMSMessaging::TServerThread::SyncRxEvent() {
-    std::size_t comma = ProgressMsg.find(',');
-    if (comma == std::string::npos) return;
-    int kind = toNumber(ProgressMsg.substr(0, comma), 0);
-    std::string rest = ProgressMsg.substr(comma + 1);
-    if (rest.starts_with(' ')) rest.erase(0, 1);
-    switch (kind) {
-        case 1: fire(ParentComp.OnPortOpen); break;
-        case 2: fire(ParentComp.OnPortClosed); break;
-        case 3: fire(ParentComp.OnTimeOut); break;
-        case 4: {
-            std::size_t a = rest.find('|');
-            std::size_t b = a == std::string::npos ? a : rest.find('|', a + 1);
-            if (b == std::string::npos) return;
-            try {
-                if (ParentComp.OnRxMsg)
-                    ParentComp.OnRxMsg(ParentComp, rest.substr(0, a), rest.substr(a + 1, b - a - 1),
-                                       rest.substr(b + 1));
-            } catch (...) {
-            }
-            break;
-        }
-        default: break;
-    }
-}
 
 // ---------------------------------------------------------------------------
 
@@ -535,10 +329,10 @@ void TKORSMSMessaging::queryIdentities() {
         if (id.field == &m_phoneIMEI) {
             std::size_t p = reply.find("+CGSN");
             if (p != std::string::npos) reply.erase(0, p + 5);
-            reply = trim(reply);
+            reply = atTrim(reply);
             if (reply.starts_with(':')) reply.erase(0, 1);
         }
-        setInfo(*id.field, identity(reply, id.blankRule));
+        setInfo(*id.field, atIdentity(reply, id.blankRule));
     }
 }
 
@@ -549,12 +343,12 @@ void TKORSMSMessaging::queryMessaging() {
     if (r == QueryResult::Failed) m_msgSvc = 0;
     if (r != QueryResult::Ok) return;
     // "+CSMS: service,mt,mo,bm"
-    std::string s = identity(reply, true);
+    std::string s = atIdentity(reply, true);
     TMsgSvcSupportedSet set = 0;
     std::size_t field = 0, start = 0;
     for (;;) {
         std::size_t comma = s.find(',', start);
-        std::string f = trim(s.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        std::string f = atTrim(s.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
         if (field >= 1 && field <= 3 && f == "1") set |= static_cast<TMsgSvcSupportedSet>(1u << (field - 1));
         if (comma == std::string::npos) break;
         start = comma + 1;
@@ -567,9 +361,10 @@ void TKORSMSMessaging::queryNetwork() {
     status(stStatus, kGetNetwork);
     std::string reply;
     QueryResult r = query("AT+COPS=3,0;+COPS?\r\n", reply);
-    if (r == QueryResult::Ok && reply.find('"') != std::string::npos) {
-        std::size_t from = 0;
-        setInfo(m_networkName, quoted(reply, from));
+    std::size_t quote = reply.find('"');
+    if (r == QueryResult::Ok && quote != std::string::npos) {
+        std::string name = reply.substr(quote + 1);
+        setInfo(m_networkName, name.substr(0, name.find('"')));
     } else if (r != QueryResult::WriteFailed) {
         setInfo(m_networkName, kUnknown);
     }
@@ -578,7 +373,7 @@ void TKORSMSMessaging::queryNetwork() {
 bool TKORSMSMessaging::queryRegistration() {
     std::string reply;
     QueryResult r = query("AT+CREG?\r\n", reply);
-    if (r == QueryResult::Ok) m_sysReg = registrationFrom(reply);
+    if (r == QueryResult::Ok) m_sysReg = sysRegFrom(atRegistration(reply));
     else if (r == QueryResult::Failed) m_sysReg = srUnknown;
     return r == QueryResult::Ok;
 }
@@ -628,7 +423,7 @@ bool TKORSMSMessaging::waitModemReady(std::string& Rsp) {
             Rsp = kErrCpas;
             return false;
         }
-        if (a.ok() && identity(a.text, true) == "0") return true;
+        if (a.ok() && atIdentity(a.text, true) == "0") return true;
         if (a.final == GsmAtReply::Final::None) return false;
     }
     return false;
@@ -653,7 +448,7 @@ int TKORSMSMessaging::textDialogue(const std::string& aSMSCenter, const std::str
         return -1;
     }
     Rsp = kSubmitted;
-    return messageReference(sent.lines);
+    return atMessageReference(sent.lines);
 }
 
 int TKORSMSMessaging::SendTextPart(const std::string& aSMSCenter, const std::string& aSMSAddress,
@@ -695,7 +490,7 @@ int TKORSMSMessaging::pduDialogue(const std::string& aSMSCenter, const std::stri
         return -1;
     }
     Rsp = kSubmitted;
-    return messageReference(sent.lines);
+    return atMessageReference(sent.lines);
 }
 
 int TKORSMSMessaging::SendPDUPart(const std::string& aSMSCenter, const std::string& aSMSAddress,

@@ -121,7 +121,30 @@ public:
 
 private:
     struct Answer;
-    class TServerThread;
+
+    // The receive thread: polls for "+CMT:" while EnableRXMsgs is set.
+    class TServerThread {
+    public:
+        explicit TServerThread(TKORSMSMessaging& parent) : ParentComp(parent) {}
+        ~TServerThread() { join(); }
+        TServerThread(const TServerThread&) = delete;
+        TServerThread& operator=(const TServerThread&) = delete;
+        void start();
+        void join();
+
+    private:
+        void run();
+        void Execute();
+        void CheckRxMsg();
+        bool readIndication(std::string& buf);
+        void SyncRxEvent();
+        void HandleException(const std::string& text);
+        void fire(const TNotifyEvent& ev);
+
+        TKORSMSMessaging& ParentComp;
+        std::string ProgressMsg;  // "4, from|stamp|text" and the text of an escaped exception
+        std::thread m_thread;
+    };
     friend class TServerThread;
     enum class QueryResult { WriteFailed, Failed, Ok };
 

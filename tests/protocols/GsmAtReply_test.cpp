@@ -71,3 +71,34 @@ TEST(GsmAtReply, TextAndRest) {
 
 }  // namespace
 }  // namespace nv::test
+
+namespace nv::test {
+namespace {
+
+TEST(GsmAtReply, ReadingAnswers) {
+    struct Reg {
+        const char* reply;
+        int state;
+    };
+    const Reg regs[] = {
+        {"+CREG: 0,1", 1}, {"+CREG: 0,5", 5}, {"+CREG: 2,1,\"1A2B\",\"0012\"", 1}, {"+CREG: 1", 1},
+        {"0,2", 2},        {"+CREG: 0,10", 10}, {"+CREG: 0,x", -1}, {"garbage", -1}, {"", -1},
+    };
+    for (const auto& r : regs) EXPECT_EQ(atRegistration(r.reply), r.state) << r.reply;
+
+    EXPECT_EQ(atIdentity("  +CGMI: Nokia Mobile ", true), "Nokia Mobile");
+    EXPECT_EQ(atIdentity(" NOKIA ", true), "NOKIA");
+    EXPECT_EQ(atIdentity("+CPAS: 0", true), "0");
+    EXPECT_EQ(atIdentity(" 35 12 ", false), "35 12");
+
+    EXPECT_EQ(atMessageReference({"+CMGS: 12"}), 12);
+    EXPECT_EQ(atMessageReference({"junk", "+CMGS:   7 "}), 7);
+    EXPECT_EQ(atMessageReference({"+CMGS: x"}), 0);
+    EXPECT_EQ(atMessageReference({}), 0);
+
+    EXPECT_EQ(atQuotedFields("+CMT: \"+49\",\"\",\"24/01/02\""), (std::vector<std::string>{"+49", "", "24/01/02"}));
+    EXPECT_EQ(atQuotedFields("+CMT: \"+49\",,\"x"), (std::vector<std::string>{"+49"}));
+}
+
+}  // namespace
+}  // namespace nv::test
