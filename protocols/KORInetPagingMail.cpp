@@ -326,7 +326,9 @@ bool TKORInetPagingComp::sendOnce(MailCall& call, const TSMTPData& data, const s
     // Port 465 speaks TLS from the first byte; any other port starts plain and
     // must switch with STARTTLS.
     const bool implicitTls = data.UseSSL && data.SMTPPort == 465;
-    const std::string host = server.find(':') != std::string::npos ? "[" + server + "]" : server;
+    // A bare IPv6 address needs brackets in the URL.
+    const bool ipv6 = std::count(server.begin(), server.end(), ':') > 1 && server.front() != '[';
+    const std::string host = ipv6 ? "[" + server + "]" : server;
     const std::string url = (implicitTls ? "smtps://" : "smtp://") + host + ":" + std::to_string(data.SMTPPort);
     std::string sender = data.SenderEMail;
     std::erase_if(sender, [](unsigned char c) { return c < 0x20 || c == 0x7F || c == '<' || c == '>'; });
