@@ -85,6 +85,7 @@ void SmtpPeer::serve(int fd) {
     PeerStream stream(fd, m_stop);
     if (m_options.tls == SmtpPeerOptions::Tls::Implicit && !stream.startTls(selfSignedServerContext())) return;
     Session s(stream);
+    if (m_options.greeting.empty()) return;  // drops the connection at once
     if (!stream.write(m_options.greeting + "\r\n") || m_options.greeting.rfind("220", 0) != 0) return;
     std::string line;
     while (stream.readUntil("\r\n", line)) {

@@ -23,7 +23,7 @@ struct SmtpPeerOptions {
     Tls tls = Tls::None;
     std::string user;  // non-empty: login offered and required before MAIL
     std::string password;
-    std::string greeting = "220 peer.test ESMTP";
+    std::string greeting = "220 peer.test ESMTP";  // empty: the connection is dropped at once
     std::map<std::string, std::string> rcptReplies;  // address -> reply line (e.g. "550 5.1.1 No such user")
 };
 

@@ -153,24 +153,28 @@ TEST(InetPagingMail, FailuresGiveTheirErrorText) {
     EXPECT_EQ(d.SendError.rfind("SMTP Send Error: Failed to connect to 127.0.0.1", 0), 0u) << d.SendError;
 }
 
-TEST(InetPagingMail, ExchangersAreTriedInNumericOrderAndA4xxMovesOn) {
-    SmtpPeer first({SmtpPeerOptions::Tls::None, "", "", "220 first", {{"pager@carrier.test", "450 4.2.1 Try later"}}});
-    SmtpPeer second;
-    SmtpPeer third;
+TEST(InetPagingMail, ExchangersAreTriedInNumericOrderAndTroubleMovesOn) {
+    SmtpPeer dropping({SmtpPeerOptions::Tls::None, "", "", ""});
+    SmtpPeer busy({SmtpPeerOptions::Tls::None, "", "", "220 busy", {{"pager@carrier.test", "450 4.2.1 Try later"}}});
+    SmtpPeer taking;
+    SmtpPeer spare;
     DnsPeer dns;
     // Listed as the answer gives them: "10=" sorted before "5=" in the old text order.
     dns.addMx("carrier.test", 10, "mx-b.carrier.test");
     dns.addMx("carrier.test", 5, "mx-a.carrier.test");
+    dns.addMx("carrier.test", 30, "mx-d.carrier.test");
     dns.addMx("carrier.test", 20, "mx-c.carrier.test");
-    TKORInetPagingComp comp(withDns(dns, {"mx-a.carrier.test:25:127.0.0.1:" + p(first.port()),
-                                          "mx-b.carrier.test:25:127.0.0.1:" + p(second.port()),
-                                          "mx-c.carrier.test:25:127.0.0.1:" + p(third.port())}));
+    TKORInetPagingComp comp(withDns(dns, {"mx-a.carrier.test:25:127.0.0.1:" + p(dropping.port()),
+                                          "mx-b.carrier.test:25:127.0.0.1:" + p(busy.port()),
+                                          "mx-c.carrier.test:25:127.0.0.1:" + p(taking.port()),
+                                          "mx-d.carrier.test:25:127.0.0.1:" + p(spare.port())}));
     TSMTPData d = mailTo("pager@carrier.test", 25, "");
     ASSERT_TRUE(comp.SendMailMessage(d)) << d.SendError;
-    EXPECT_EQ(first.connections(), 1);
-    EXPECT_TRUE(first.messages().empty());
-    EXPECT_EQ(second.messages().size(), 1u);
-    EXPECT_EQ(third.connections(), 0);
+    EXPECT_EQ(dropping.connections(), 1);
+    EXPECT_EQ(busy.connections(), 1);
+    EXPECT_TRUE(busy.messages().empty());
+    EXPECT_EQ(taking.messages().size(), 1u);
+    EXPECT_EQ(spare.connections(), 0);
     EXPECT_EQ(d.SendError, "");
 }
 
