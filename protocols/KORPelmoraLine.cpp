@@ -98,7 +98,7 @@ std::uint32_t TKORPelmora::VerifyUsableLine(std::uint32_t dwDeviceID) {
     if (!m_line) return 1;
     const std::uint32_t code = m_line->verifyUsableLine(dwDeviceID);
     const std::string text = usableLineText(code);
-    if (!text.empty()) {
+    if (!text.empty() && m_reportFailure) {
         dialog(text);
         error(text);
     }
@@ -125,16 +125,15 @@ bool TKORPelmora::openLine() {
 // a call ends (or the line fails) the line is closed and opened again 3 s
 // later while armed.
 void TKORPelmora::serveLine() {
-    bool reported = false;
     while (m_armed.load()) {
         bool open = false;
         try {
             open = openLine();
-            reported = false;
         } catch (const std::exception& e) {
-            if (!reported) error(e.what());
-            reported = true;
+            if (m_reportFailure) error(e.what());
         }
+        // A line that stays unusable is reported once, not at every retry.
+        m_reportFailure = open;
         while (open && m_armed.load() && !m_lineDown) {
             m_line->pump([this](const LineMessage& m) {
                 if (m_slot >= 0 && hostSlots().holder(m_slot) == this) lineCallback(m);
