@@ -38,6 +38,11 @@ void HayesModem::dropCarrier() {
     writeAllFd(m_fd, "\r\nNO CARRIER\r\n");
 }
 
+void HayesModem::ring() {
+    std::lock_guard lock(m_mutex);
+    reply("RING");
+}
+
 void HayesModem::reply(const std::string& text) { writeAllFd(m_fd, "\r\n" + text + "\r\n"); }
 
 // Called with the lock held.
@@ -48,7 +53,7 @@ void HayesModem::onCommand(const std::string& line) {
         reply("ERROR");
         return;
     }
-    if (line.rfind("ATD", 0) == 0) {
+    if (line.rfind("ATD", 0) == 0 || line == "ATA") {
         if (m_script.dialResult.empty()) return;
         reply(m_script.dialResult);
         if (m_script.dialResult.rfind("CONNECT", 0) == 0) {

@@ -33,6 +33,8 @@ public:
     bool loggedOut() const;
     // Reports a lost carrier while on line, as a modem with V1 does.
     void dropCarrier();
+    // An incoming call; "ATA" is then answered with the dial result.
+    void ring();
 
 private:
     void run();

@@ -197,6 +197,23 @@ TEST_F(ModemLineTest, CarrierLossIsSeenThroughTheStream) {
     EXPECT_EQ(pumpUntilState(line), LINECALLSTATE_DISCONNECTED);
 }
 
+TEST_F(ModemLineTest, RingIsOfferedAndAnswered) {
+    HayesModem modem(m_pty.master(), {"CONNECT 9600", true, "", {}});
+    ModemLine line(m_list, m_clock);
+    line.setDevConfig(eightBits());
+    ASSERT_EQ(line.open(1), 0);
+    EXPECT_LT(line.answer(), 0);  // nothing offered yet
+    modem.ring();
+    ASSERT_EQ(pumpUntilState(line), LINECALLSTATE_OFFERING);
+    m_got.clear();
+    const std::int32_t id = line.answer();
+    ASSERT_GT(id, 0);
+    EXPECT_EQ(pumpUntilState(line), LINECALLSTATE_CONNECTED);
+    EXPECT_EQ(m_got.front().requestId, id);
+    EXPECT_EQ(modem.commands().back(), "ATA");
+    EXPECT_TRUE(line.stream());
+}
+
 TEST_F(ModemLineTest, VerifyUsableLineCodes) {
     ModemList list = m_list;
     ModemEntry gone;

@@ -100,6 +100,17 @@ TEST_F(TapPagerTest, SplitMessageGoesOutLabelledPartByPart) {
     EXPECT_NE(got.find(S({STX}) + "77" + S({CR}) + "(2 of 3)  cccc dddd (CONT.)" + S({CR, ETX})), std::string::npos);
     EXPECT_NE(got.find(S({STX}) + "77" + S({CR}) + "(3 of 3)  eeee ffff (END)" + S({CR, ETX})), std::string::npos);
     EXPECT_TRUE(rec.has("Delivery Status|Sending Block 3 of 3"));
+
+    // Reverse order: the last part goes out first, each keeping its own label.
+    pager->SendReverseOrder = true;
+    ASSERT_TRUE(pager->SendTextMessage("88", kThreeParts));
+    const std::string again = term.received();
+    const auto third = again.find(S({STX}) + "88" + S({CR}) + "(3 of 3)");
+    const auto first = again.find(S({STX}) + "88" + S({CR}) + "(1 of 3)");
+    ASSERT_NE(third, std::string::npos);
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_LT(third, first);
+    EXPECT_EQ(pager->MsgsSentThisCall, 6);
 }
 
 struct Behaviour {
@@ -158,6 +169,16 @@ TEST_F(TapPagerTest, TerminalBehavioursOverTcp) {
         }
         pager->Hangup();
     }
+}
+
+TEST_F(TapPagerTest, RefusedLoginIsFalseEvenWithDialogs) {
+    TapTerminal term = TapTerminal::onTcp({true, {S({ESC, EOT, CR})}, {}});
+    Recorder rec;
+    auto pager = tcpPager(term, rec);
+    pager->ShowErrorDialogs = true;
+    EXPECT_FALSE(pager->Dial());
+    EXPECT_TRUE(rec.has("Network Status|Login Denied"));
+    EXPECT_FALSE(pager->bConnected);
 }
 
 TEST_F(TapPagerTest, ErrorPolicyRaisesOnlyWhenDialogsAreShown) {
