@@ -171,6 +171,15 @@ TEST_F(TapPagerTest, TerminalBehavioursOverTcp) {
     }
 }
 
+TEST_F(TapPagerTest, EightBitOnlyMessageGoesOutAsAnEmptyPart) {
+    TapTerminal term = TapTerminal::onTcp({});
+    Recorder rec;
+    auto pager = tcpPager(term, rec);
+    ASSERT_TRUE(pager->Dial());
+    EXPECT_TRUE(pager->SendTextMessage("55", "\xe9\xe8\xfc"));
+    EXPECT_NE(term.received().find(block(S({STX}) + "55" + S({CR, CR, ETX}))), std::string::npos);
+}
+
 TEST_F(TapPagerTest, RefusedLoginIsFalseEvenWithDialogs) {
     TapTerminal term = TapTerminal::onTcp({true, {S({ESC, EOT, CR})}, {}});
     Recorder rec;
