@@ -31,8 +31,11 @@ protected:
     // thread's "[System]" lines, whose order is fixed (other threads interleave).
     std::vector<std::string> logTexts(bool systemOnly = false) {
         std::vector<std::string> out;
-        if (!std::filesystem::exists(dir / "Log.Dat")) return out;
-        std::string content = test::readFile(dir / "Log.Dat");
+        // During hour 00 the service may archive Log.Dat under logs/ at any tick.
+        std::string content;
+        if (std::filesystem::is_directory(dir / "logs"))
+            for (const auto& e : std::filesystem::directory_iterator(dir / "logs")) content += test::readFile(e.path());
+        if (std::filesystem::exists(dir / "Log.Dat")) content += test::readFile(dir / "Log.Dat");
         std::size_t pos = 0;
         while (pos < content.size()) {
             std::size_t end = content.find("\r\n", pos);

@@ -22,6 +22,7 @@ protected:
         EngineOptions o;
         o.dataDir = dir.path();
         o.clock = &clock;
+        o.localNow = [] { return LocalDateTime{2026, 12, 9, 12, 0, 0}; };  // never the archive hour
         o.timerPeriod = 1h;  // the tests call Timer2Timer themselves
         o.startPause = o.stopPause = o.cancelPause = 0ms;
         o.joinBound = 5000ms;
