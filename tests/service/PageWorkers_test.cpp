@@ -1,0 +1,68 @@
+#include "service/PageWorkers.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+namespace nv {
+namespace {
+using namespace std::chrono_literals;
+
+PageRecordPtr page(const std::string& msg) {
+    auto p = NewPageRecord();
+    p->MessageText = msg;
+    return p;
+}
+
+TEST(PageWorkers, FinishedWorkersAreReapedSoTheSetDoesNotGrow) {
+    PageWorkers workers;
+    std::atomic<bool> release{false};
+    std::atomic<int> seen{0};
+    for (int i = 0; i < 5; ++i) {
+        auto p = page("m" + std::to_string(i));
+        ASSERT_TRUE(workers.start(p, [&](PageRecordPtr mine) {
+            EXPECT_EQ(mine->MessageText.substr(0, 1), "m");  // the worker owns the page
+            while (!release.load()) std::this_thread::sleep_for(1ms);
+            ++seen;
+        }));
+        EXPECT_FALSE(p);
+    }
+    EXPECT_EQ(workers.count(), 5u);
+    EXPECT_EQ(workers.running(), 5u);
+    release = true;
+    auto until = std::chrono::steady_clock::now() + 5s;
+    while (workers.running() > 0 && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(1ms);
+    workers.reap();
+    EXPECT_EQ(workers.count(), 0u);
+    EXPECT_EQ(seen.load(), 5);
+}
+
+TEST(PageWorkers, StopWaitsForEveryWorkerEvenPastTheBoundAndRefusesNewOnes) {
+    PageWorkers workers;
+    std::atomic<bool> politeDone{false}, stubbornDone{false};
+    auto a = page("polite");
+    ASSERT_TRUE(workers.start(a, [&](PageRecordPtr) {
+        while (!workers.stopFlag().load()) std::this_thread::sleep_for(1ms);
+        politeDone = true;
+    }));
+    auto b = page("stubborn");
+    ASSERT_TRUE(workers.start(b, [&](PageRecordPtr) {
+        while (!workers.stopFlag().load()) std::this_thread::sleep_for(1ms);
+        std::this_thread::sleep_for(100ms);  // outlives the bound below
+        stubbornDone = true;
+    }));
+    int pumps = 0;
+    EXPECT_FALSE(workers.stopAll(10ms, [&] { ++pumps; }));
+    // Whatever the bound, nothing a worker uses may go away before it ends.
+    EXPECT_TRUE(politeDone.load());
+    EXPECT_TRUE(stubbornDone.load());
+    EXPECT_GT(pumps, 0);
+    EXPECT_EQ(workers.count(), 0u);
+    auto late = page("late");
+    EXPECT_FALSE(workers.start(late, [](PageRecordPtr) {}));
+    EXPECT_TRUE(late);  // still the caller's to free
+}
+
+}  // namespace
+}  // namespace nv
