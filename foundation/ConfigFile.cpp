@@ -18,13 +18,6 @@ NumberText readNumberText(const ProfileSnapshot& ini, const char* section, const
 
 }  // namespace
 
-std::optional<int> baudFromSpeedIndex(int index) {
-    if (index < 0 || index >= static_cast<int>(kSpeedIndexBaud.size())) return std::nullopt;
-    return kSpeedIndexBaud[static_cast<std::size_t>(index)];
-}
-
-std::string comPortName(int index) { return "COM" + std::to_string(index + 1); }
-
 std::optional<ConfigCharFormat> portDataSettings(int value) {
     switch (value) {
     case 0: return ConfigCharFormat{7, 'E', 1};

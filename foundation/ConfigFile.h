@@ -14,6 +14,7 @@
 // Field names are the key names. Several numbers are stored by the manager as
 // the text of an edit box; those fields are NumberText: the text as stored (the
 // editor shows it, blank included) and the value a number reader gets.
+#include "foundation/SpeedIndex.h"
 #include <array>
 #include <filesystem>
 #include <optional>
@@ -60,13 +61,7 @@ struct NumberText {
 
 // ---- Codings shared by the port keys ----
 
-// Speed index 0..12 -> baud.
-inline constexpr std::array<int, 13> kSpeedIndexBaud = {110,   300,   600,   1200,  2400,
-                                                        4800,  9600,  14400, 19200, 38400,
-                                                        56000, 57600, 115200};
-std::optional<int> baudFromSpeedIndex(int index);
-// COM index 0 -> "COM1".
-std::string comPortName(int index);
+// Speed index and COM names: foundation/SpeedIndex.h.
 
 struct ConfigCharFormat {
     int dataBits;

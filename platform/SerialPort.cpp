@@ -25,9 +25,6 @@ using std::chrono::steady_clock;
 
 namespace {
 
-constexpr std::array<int, kSpeedIndexCount> kSpeeds = {110,   300,   600,   1200,  2400,
-                                                       4800,  9600,  14400, 19200, 38400,
-                                                       56000, 57600, 115200};
 constexpr milliseconds kSlice{50};
 constexpr char kXon = 17;
 constexpr char kXoff = 19;
@@ -78,17 +75,6 @@ const char* parityName(SerialParity p) {
 
 }  // namespace
 
-int baudFromSpeedIndex(int index) {
-    if (index < 0 || index >= kSpeedIndexCount) return 0;
-    return kSpeeds[static_cast<std::size_t>(index)];
-}
-
-int speedIndexFromBaud(int baud) {
-    auto it = std::find(kSpeeds.begin(), kSpeeds.end(), baud);
-    return it == kSpeeds.end() ? -1 : static_cast<int>(it - kSpeeds.begin());
-}
-
-std::string comPortName(int comNumber) { return "COM" + std::to_string(comNumber); }
 
 fs::path comDevicePath(const fs::path& dataDir, int comNumber) {
     if (!dataDir.empty()) {

@@ -15,6 +15,7 @@
 // (eventfd) until the next open. close() may come from any thread: it cancels,
 // waits for the I/O calls in progress to leave, and only then closes the
 // descriptor, so no read ever lands on a closed or reused fd.
+#include "foundation/SpeedIndex.h"
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -41,14 +42,6 @@ struct SerialSettings {
     bool operator==(const SerialSettings&) const = default;
 };
 
-// Speed index 0-12, as stored in Config.Dat and the record files:
-// 110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 56000, 57600, 115200.
-constexpr int kSpeedIndexCount = 13;
-int baudFromSpeedIndex(int index);  // 0 outside 0-12
-int speedIndexFromBaud(int baud);   // -1 when not in the table
-
-// "COM" followed by the number: the name every text uses.
-std::string comPortName(int comNumber);
 // COM n is <dataDir>/COMn when that path exists (a symlink to /dev/ttyUSB0, a
 // pty in tests), else /dev/ttyS<n-1>.
 std::filesystem::path comDevicePath(const std::filesystem::path& dataDir, int comNumber);

@@ -35,15 +35,12 @@ enum tSysReg : std::uint8_t { srIdle, srRegistered, srScanning, srDenied, srUnkn
 enum TMsgSvcSupported : std::uint8_t { msMT, msMO, msBM };
 // A set of TMsgSvcSupported: bit (1 << value).
 using TMsgSvcSupportedSet = std::uint8_t;
-// Who uses the port: nobody, a sender, the receive thread.
-enum tComState : std::uint8_t { csReady, csTransmit, csRX };
 enum TMsgListType : std::uint8_t { mltRecUnread, mltRecRead, mltStoUnsent, mltStoSent, mltAll };
 
 class TKORSMSMessaging;
 using TStatusEvent = std::function<void(TKORSMSMessaging& Sender, tStatusType Status, const std::string& Msg)>;
 using TMessageEvent = std::function<void(TKORSMSMessaging& Sender, const std::string& From,
                                          const std::string& TimeStamp, const std::string& Msg)>;
-using TNotifyEvent = std::function<void(TKORSMSMessaging& Sender)>;
 
 // The waits of the modem dialogue. The defaults are the system's; tests shorten them.
 struct GsmTimings {
@@ -65,6 +62,11 @@ std::vector<std::string> splitSmsMessage(std::string_view message, bool septets 
 
 class TKORSMSMessaging : public TKORCom32 {
 public:
+    // Class scope: the TNPP link has a state type of the same name.
+    // Who uses the port: nobody, a sender, the receive thread.
+    enum tComState : std::uint8_t { csReady, csTransmit, csRX };
+    using TNotifyEvent = std::function<void(TKORSMSMessaging& Sender)>;
+
     static constexpr int kMaxParts = 20;
     static constexpr int kStatusTries = 10;  // AT+CPAS asks before a busy modem fails the part
 

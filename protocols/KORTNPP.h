@@ -32,10 +32,10 @@
 
 namespace nv {
 
-enum tComState { csInit, csEnqRsp, csReady, csTransmit, csResponce };
-
 class TKORTNPP : public TKORCom32 {
 public:
+    // Class scope: the GSM component has a state type of the same name.
+    enum tComState { csInit, csEnqRsp, csReady, csTransmit, csResponce };
     using TNotifyEvent = std::function<void()>;
     using TSendingPackEvent = std::function<void(const std::string& Packet)>;
     using TPackRxTxEvent = std::function<void(const std::string& Packet)>;

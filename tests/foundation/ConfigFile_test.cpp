@@ -185,8 +185,8 @@ TEST(ConfigFile, PortCodings) {
     EXPECT_EQ(baudFromSpeedIndex(12), 115200);
     EXPECT_FALSE(baudFromSpeedIndex(13));
     EXPECT_FALSE(baudFromSpeedIndex(-1));
-    EXPECT_EQ(comPortName(0), "COM1");
-    EXPECT_EQ(comPortName(6), "COM7");
+    EXPECT_EQ(comPortName(1), "COM1");
+    EXPECT_EQ(comPortName(7), "COM7");
 
     const ConfigCharFormat e71{7, 'E', 1}, n81{8, 'N', 1};
     EXPECT_EQ(portDataSettings(0), e71);

@@ -210,7 +210,7 @@ TEST_F(KORSMSMsgTest, TextPartBytes) {
         EXPECT_EQ(sms->SendSMSTextMode(c.centre, "+4912345", "hello", c.charset, false, rsp), 12);
         EXPECT_EQ(rsp, kSubmitted);
         EXPECT_EQ(modem->received(), c.bytes);
-        EXPECT_EQ(sms->RXComState(), csReady);
+        EXPECT_EQ(sms->RXComState(), TKORSMSMessaging::csReady);
     }
 }
 
