@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "foundation/Clock.h"
@@ -45,7 +46,10 @@ public:
     SmppClient(const SmppClient&) = delete;
     SmppClient& operator=(const SmppClient&) = delete;
 
-    void setCancelFlag(const std::atomic<bool>* cancel) { m_cancel = cancel; }
+    void setCancelFlag(const std::atomic<bool>* cancel) {
+        m_cancel = [cancel] { return cancel && cancel->load(); };
+    }
+    void setCancelTest(std::function<bool()> cancelled) { m_cancel = std::move(cancelled); }
     void setResponseTimeout(std::chrono::milliseconds t) { m_responseTimeout = t; }
 
     // TCP (and TLS) connect plus the bind or login, all within `timeout`.
@@ -62,7 +66,7 @@ public:
     const std::string& lastError() const { return m_error; }
 
 private:
-    bool cancelled() const { return m_cancel && m_cancel->load(); }
+    bool cancelled() const { return m_cancel && m_cancel(); }
     bool fail(std::string text);
     bool awaitSmpp(std::uint32_t respId, std::uint32_t sequence, Clock::TimePoint deadline, smpp::Pdu& out);
     bool awaitCimd(int respOp, int number, Clock::TimePoint deadline, cimd2::Packet& out);
@@ -76,7 +80,7 @@ private:
     TcpStream m_stream;
     std::string m_in;
     std::string m_error;
-    const std::atomic<bool>* m_cancel = nullptr;
+    std::function<bool()> m_cancel;
     std::chrono::milliseconds m_responseTimeout{25000};
     std::uint32_t m_sequence = 0;
     int m_packetNumber = -1;

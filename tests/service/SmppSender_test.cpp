@@ -1,0 +1,208 @@
+#include "service/SmppSender.h"
+
+#include "protocols/SmppPdu.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+#include "tests/peers/LoopbackServer.h"
+#include "tests/peers/SmppCentre.h"
+#include "tests/peers/TestSupport.h"
+
+namespace nv {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Harness {
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    std::atomic<bool> cancel{false};
+    std::vector<std::chrono::milliseconds> pauses;
+
+    SmppSender sender(SmppTiming timing = fastTiming()) {
+        return SmppSender([this](const std::string& l) {
+                              std::lock_guard lock(mutex);
+                              lines.push_back(l);
+                          },
+                          [this] { return cancel.load(); }, timing,
+                          [this](std::chrono::milliseconds d) { pauses.push_back(d); });
+    }
+    static SmppTiming fastTiming() {
+        SmppTiming t;
+        t.connectWait = 300ms;
+        t.responseWait = 1s;
+        return t;
+    }
+};
+
+SmppPage pageFor(std::uint16_t port, std::string message) {
+    SmppPage p;
+    p.server = "127.0.0.1";
+    p.port = std::to_string(port);
+    p.PIN = "5551234";
+    p.user = "user";
+    p.password = "secret";
+    p.message = std::move(message);
+    return p;
+}
+
+std::string words(std::size_t chars) {
+    std::string s;
+    while (s.size() < chars) s += "word ";
+    return s.substr(0, chars);
+}
+
+TEST(SmppSplit, WindowOf153WithMarks) {
+    std::string cut;
+    auto parts = splitSmppMessage(words(400), cut);
+    ASSERT_EQ(parts.size(), 3u);
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+        EXPECT_LE(parts[i].size(), 153u + 9);
+        EXPECT_EQ(parts[i].substr(parts[i].size() - 9), "  (CONT.)");
+    }
+    EXPECT_EQ(parts[2].substr(parts[2].size() - 6), " (END)");
+    EXPECT_EQ(splitSmppMessage("short", cut), std::vector<std::string>{"short"});
+    EXPECT_EQ(cut, "");
+    // No blank: a hard cut at the window.
+    auto hard = splitSmppMessage(std::string(200, 'x'), cut);
+    EXPECT_EQ(hard[0], std::string(153, 'x') + "  (CONT.)");
+    EXPECT_EQ(splitSmppMessage(std::string(153 * 25, 'x'), cut).size(), 20u);
+}
+
+TEST(SmppSplit, StateTexts) {
+    struct Case { int state; const char* text; };
+    for (auto c : {Case{0, "Message Queued; Awaiting Delivery"}, Case{1, "Message Queued; Awaiting Delivery"},
+                   Case{2, "Message Delivered (No Reply Pending)"}, Case{5, "Message Expired Before Delivery"},
+                   Case{9, "Message Expired Before Delivery"}, Case{6, "Message Delivered and Read by Recipient"},
+                   Case{10, ""}})
+        EXPECT_EQ(smppStateText(c.state), c.text) << c.state;
+}
+
+TEST(SmppSender, FourHundredCharactersGoInThreeSessions) {
+    test::SmppCentre centre;
+    test::LoopbackServer server([&](test::PeerConnection& c) { centre.serve(c); });
+    Harness h;
+    auto sender = h.sender();
+    std::string id, reply;
+    ASSERT_TRUE(sender.send(pageFor(server.port(), words(400)), id, reply)) << reply;
+    EXPECT_EQ(reply, "Message Sent Successfully");
+    EXPECT_EQ(id, "MSG3");
+    EXPECT_EQ(server.acceptedCount(), 3);
+
+    auto got = centre.received();
+    std::vector<std::string> texts;
+    int binds = 0, unbinds = 0;
+    for (const auto& r : got) {
+        if (r.commandId == smpp::kBindTransmitter) ++binds;
+        if (r.commandId == smpp::kUnbind) ++unbinds;
+        if (r.commandId == smpp::kSubmitSm) texts.push_back(test::SmppCentre::submitText(r.body));
+    }
+    EXPECT_EQ(binds, 3);
+    EXPECT_EQ(unbinds, 3);
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_EQ(texts[0].substr(0, 10), "(1 of 3)  ");
+    EXPECT_EQ(texts[2].substr(0, 10), "(3 of 3)  ");
+    EXPECT_EQ(texts[2].substr(texts[2].size() - 6), " (END)");
+    EXPECT_EQ(h.lines.front(), "[SMPP Connection] Searching For SMPP Host...");
+    EXPECT_EQ(h.lines[1], "[SMPP Connection] Connected To SMPP Server 127.0.0.1");
+    EXPECT_EQ(h.lines[2], "[SMPP Connection] Sending Block 1 of 3");
+    // 2 s inside each part, 1.5 s between parts.
+    EXPECT_EQ(h.pauses, (std::vector<std::chrono::milliseconds>{2000ms, 1500ms, 2000ms, 1500ms, 2000ms}));
+}
+
+TEST(SmppSender, FailuresGiveOneConnectionLine) {
+    struct Case { std::uint32_t bindStatus; std::uint32_t submitStatus; bool answerBind; std::string reply; };
+    const Case cases[] = {
+        {0x0E, 0, true, "Error, Conecting To Host: ESME_RINVPASWD (0x0000000E)"},
+        {0, 0x45, true, "ESME_RSUBMITFAIL (0x00000045)"},
+        {0, 0, false, "Error, No Responce From Host"},
+    };
+    for (const auto& c : cases) {
+        test::SmppCentre centre;
+        centre.bindStatus = c.bindStatus;
+        centre.submitStatus = c.submitStatus;
+        centre.answerBind = c.answerBind;
+        test::LoopbackServer server([&](test::PeerConnection& conn) { centre.serve(conn); });
+        Harness h;
+        auto sender = h.sender();
+        std::string id, reply;
+        EXPECT_FALSE(sender.send(pageFor(server.port(), "hello"), id, reply));
+        EXPECT_EQ(reply, c.reply);
+        int connectionLines = 0;
+        for (const auto& l : h.lines)
+            if (l.rfind("[SMPP Connection] " + c.reply, 0) == 0) {
+                ++connectionLines;
+                EXPECT_EQ(l, "[SMPP Connection] " + c.reply + " \"5551234\" at 127.0.0.1 - ");
+            }
+        EXPECT_EQ(connectionLines, 1) << c.reply;
+    }
+}
+
+TEST(SmppSender, NothingToSend) {
+    Harness h;
+    auto sender = h.sender();
+    std::string id, reply;
+    SmppPage p = pageFor(1, "no digits here");
+    p.numericOnly = true;
+    EXPECT_FALSE(sender.send(p, id, reply));
+    EXPECT_EQ(reply, "No Message To Send, Numeric Only Pager!");
+    p.numericOnly = false;
+    p.message.clear();
+    EXPECT_FALSE(sender.send(p, id, reply));
+    EXPECT_EQ(reply, "No Message To Send!");
+    EXPECT_TRUE(h.lines.empty());
+}
+
+TEST(SmppSender, StatusQueryAsksAboutTheGivenIdAndSetsTheStateText) {
+    test::SmppCentre centre;
+    test::LoopbackServer server([&](test::PeerConnection& c) { centre.serve(c); });
+    Harness h;
+    auto sender = h.sender();
+    std::string id, reply;
+    ASSERT_TRUE(sender.send(pageFor(server.port(), "MSTA XY77"), id, reply));
+    EXPECT_EQ(reply, "Message Delivered and Read by Recipient");
+    auto got = centre.received();
+    ASSERT_GE(got.size(), 2u);
+    EXPECT_EQ(got[1].commandId, smpp::kQuerySm);
+    EXPECT_EQ(got[1].body.substr(0, 5), std::string("XY77\0", 5));
+}
+
+TEST(SmppSender, CancelledPageSubmitsNothing) {
+    test::SmppCentre centre;
+    test::LoopbackServer server([&](test::PeerConnection& c) { centre.serve(c); });
+    Harness h;
+    h.cancel = true;
+    auto sender = h.sender();
+    std::string id, reply;
+    EXPECT_FALSE(sender.send(pageFor(server.port(), "hello"), id, reply));
+    for (const auto& r : centre.received()) EXPECT_NE(r.commandId, smpp::kSubmitSm);
+}
+
+TEST(SmppSender, TlsAndCimd2) {
+    test::TempDir dir;
+    auto cert = test::makeSelfSignedCertificate(dir.path());
+    test::SmppCentre smppCentre;
+    test::LoopbackServer tls([&](test::PeerConnection& c) { smppCentre.serve(c); }, &cert);
+    test::Cimd2Centre cimdCentre;
+    test::LoopbackServer cimd([&](test::PeerConnection& c) { cimdCentre.serve(c); });
+
+    Harness h;
+    auto sender = h.sender();
+    std::string id, reply;
+    SmppPage p = pageFor(tls.port(), "over tls");
+    p.secureMode = 0;
+    EXPECT_TRUE(sender.send(p, id, reply)) << reply;
+
+    SmppPage c = pageFor(cimd.port(), "over cimd");
+    c.protocol = 1;
+    EXPECT_TRUE(sender.send(c, id, reply)) << reply;
+    EXPECT_EQ(id, "261210120001");
+    auto seen = cimdCentre.received();
+    ASSERT_EQ(seen.size(), 3u);  // login, submit, logout
+    EXPECT_EQ(seen[1].params[33], "over cimd");
+}
+
+}  // namespace
+}  // namespace nv
