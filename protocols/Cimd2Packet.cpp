@@ -20,14 +20,14 @@ std::string checksum(std::string_view bytes) {
 }
 
 std::string encode(const Packet& packet) {
-    char head[16];
+    char head[40];
     std::snprintf(head, sizeof head, "%02d:%03d", packet.operation % 100, packet.number % 1000);
     std::string out;
     out += kStx;
     out += head;
     out += kTab;
     for (const auto& [code, value] : packet.params) {
-        char p[8];
+        char p[16];
         std::snprintf(p, sizeof p, "%03d:", code % 1000);
         out += p;
         out += value;

@@ -116,11 +116,11 @@ std::vector<SmppRecord> SmppCentre::received() {
 namespace {
 
 std::string cimdPacket(int op, int number, const std::vector<std::pair<int, std::string>>& params) {
-    char head[16];
+    char head[40];
     std::snprintf(head, sizeof head, "\x02%02d:%03d\t", op, number);
     std::string out = head;
     for (const auto& [code, value] : params) {
-        char p[8];
+        char p[16];
         std::snprintf(p, sizeof p, "%03d:", code);
         out += p + value + "\t";
     }
@@ -164,7 +164,7 @@ void Cimd2Centre::serve(PeerConnection& c) {
         if (seen.operation == 1 && seen.params[11] != password) params = {{900, "100"}, {901, "Invalid login"}};
         if (seen.operation == 3) {
             std::lock_guard lock(m_mutex);
-            char ts[16];
+            char ts[32];
             std::snprintf(ts, sizeof ts, "2612101200%02d", ++m_submits);
             params = {{21, seen.params[21]}, {60, ts}};
         }
