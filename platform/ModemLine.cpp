@@ -420,9 +420,15 @@ std::int32_t ModemLine::drop() {
         const bool online = m_state == State::Connected;
         if (m_state == State::Dialing || m_state == State::Initialising || m_state == State::Answering)
             sendCommand("");  // any character stops a dial in progress
-        if (online) {
-            // No DTR or DCD control on this port: a pty has neither, so the
-            // escape sequence with its guard times always follows.
+        bool hungUp = false;
+        if (online && (!m_entry || m_entry->hangupByDtr) && m_port->setDtr(false)) {
+            m_clock.sleepFor(kDtrDropTime);
+            m_port->setDtr(true);
+            // Only a line that reports its carrier gone is known to be down;
+            // without carrier detect (a pty) the escape sequence follows anyway.
+            hungUp = m_port->carrierDetect() == 0;
+        }
+        if (online && !hungUp) {
             m_clock.sleepFor(kGuardTime);
             m_sent.push_back("+++");
             m_port->writeAll("+++", 3, std::chrono::milliseconds(2000));

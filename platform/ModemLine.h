@@ -131,6 +131,7 @@ public:
     // Time limits of the AT dialogue.
     static constexpr std::chrono::milliseconds kCommandTimeout{5000};
     static constexpr std::chrono::milliseconds kGuardTime{1000};
+    // How long DTR stays low for the modem to hang up.
     static constexpr std::chrono::milliseconds kDtrDropTime{1000};
 
     ModemLine(ModemList list, Clock& clock = steadyClock());

@@ -286,6 +286,24 @@ void SerialPort::endIo() {
     if (--m_busy == 0) m_idle.notify_all();
 }
 
+bool SerialPort::setDtr(bool on) {
+    int fd;
+    if (!beginIo(fd)) return false;
+    int bits = TIOCM_DTR;
+    bool ok = ::ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0;
+    endIo();
+    return ok;
+}
+
+int SerialPort::carrierDetect() {
+    int fd;
+    if (!beginIo(fd)) return -1;
+    int bits = 0;
+    int result = ::ioctl(fd, TIOCMGET, &bits) == 0 ? ((bits & TIOCM_CAR) ? 1 : 0) : -1;
+    endIo();
+    return result;
+}
+
 std::string SerialPort::readAvailable(std::size_t maxBytes) {
     std::string out;
     int fd;

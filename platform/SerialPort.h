@@ -99,6 +99,11 @@ public:
     void resetCancel();
     bool cancelled() const;
 
+    // Modem control. setDtr is false when the device has no such line (a pty);
+    // carrierDetect is 1 with carrier, 0 without, -1 when the device cannot tell.
+    bool setDtr(bool on);
+    int carrierDetect();
+
     // The settings the line holds now (see queryLineSettings).
     bool currentSettings(SerialSettings& out, std::string* error = nullptr);
 

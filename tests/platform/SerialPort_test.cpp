@@ -103,6 +103,17 @@ TEST(SerialPort, RefusesOneAndAHalfStopBitsClearly) {
     EXPECT_NE(error.find("1.5 stop bits"), std::string::npos) << error;
 }
 
+TEST(SerialPort, ModemControlOfAPseudoTerminalIsUnknownAndOfAClosedPortRefused) {
+    PtyPair pty;
+    SerialPort port;
+    EXPECT_FALSE(port.setDtr(false));
+    EXPECT_EQ(port.carrierDetect(), -1);
+    ASSERT_TRUE(port.open(pty.slavePath()));
+    // A pty has no modem lines: the hang-up must fall back to the escape sequence.
+    EXPECT_FALSE(port.setDtr(false));
+    EXPECT_EQ(port.carrierDetect(), -1);
+}
+
 TEST(SerialPort, SecondOpenOfTheSameDeviceFailsUntilTheFirstCloses) {
     PtyPair pty;
     SerialPort first, second;
