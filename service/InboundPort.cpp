@@ -8,7 +8,6 @@
 #include "foundation/FileUtil.h"
 #include "foundation/ProfileFile.h"
 #include "protocols/KORPelmora.h"
-#include "service/SrvcMainFrm.h"
 
 namespace nv {
 
@@ -18,10 +17,12 @@ constexpr const char* kPrefix = "[Nerivale Connection] ";
 
 void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
+}  // namespace
+
 // [Nerivale Port] with the engine's defaults. Read key by key from one read of
 // the file rather than through the Config.Dat schema unit, whose speed and
 // port-name helpers clash at link time with the serial port's.
-NerivalePortSection readSection(const std::filesystem::path& dataDir) {
+NerivalePortSection PelmoraPortThread::readSection(const std::filesystem::path& dataDir) {
     const ProfileSnapshot ini = ProfileSnapshot::load(resolveFileNoCase(dataDir, kConfigFileName));
     const char* sec = kSectionNerivalePort;
     NerivalePortSection s;
@@ -38,8 +39,8 @@ NerivalePortSection readSection(const std::filesystem::path& dataDir) {
 
 // Sets the host's properties from [Nerivale Port], in the engine's order up to
 // InitTap; values outside a key's list leave the host's own.
-void configureHost(TKORPelmora& host, const NerivalePortSection& s, const std::filesystem::path& dataDir,
-                   int slot) {
+void PelmoraPortThread::configureHost(TKORPelmora& host, const NerivalePortSection& s,
+                                      const std::filesystem::path& dataDir, int slot) {
     host.FLogDir = dataDir.string();
     host.Name = "Inbound" + std::to_string(slot);
     host.FPortName = kNerivalePortName;
@@ -63,11 +64,6 @@ void configureHost(TKORPelmora& host, const NerivalePortSection& s, const std::f
     host.DevIdToInitialize = static_cast<std::uint32_t>(s.DeviceID);
 }
 
-}  // namespace
-
-PelmoraPortThread::PelmoraPortThread(TNerivaleSvcMain& engine, std::atomic<bool>& stop, int lineSlot)
-    : m_engine(engine), m_stop(stop), m_lineSlot(lineSlot) {}
-
 PelmoraPortThread::~PelmoraPortThread() {
     m_stop.store(true);
     if (m_thread.joinable()) m_thread.join();
@@ -86,17 +82,15 @@ void PelmoraPortThread::Start() {
     });
 }
 
-bool PelmoraPortThread::stopRequested() const {
-    return m_stop.load() || m_engine.Terminate.load() || m_engine.Shutdown.load();
-}
+bool PelmoraPortThread::stopRequested() const { return m_stop.load() || m_engineStopping(); }
 
 std::string PelmoraPortThread::connectionLine(const std::string& port, const std::string& text) {
     return kPrefix + port + " " + text;
 }
 
-void PelmoraPortThread::bindHandlers(TKORPelmora& host, TNerivaleSvcMain& engine) {
-    auto line = [&engine](const char* text) {
-        return [&engine, text](TKORPelmora& sender) { engine.WriteToLog(connectionLine(sender.FPortName, text)); };
+void PelmoraPortThread::bindHandlers(TKORPelmora& host, LogFn log, IntakeFn intake) {
+    auto line = [log](const char* text) {
+        return [log, text](TKORPelmora& sender) { log(connectionLine(sender.FPortName, text)); };
     };
     host.OnOpen = line("Waiting For Calls...");
     host.OnClose = line("Inbound Calls Disabled");
@@ -107,25 +101,23 @@ void PelmoraPortThread::bindHandlers(TKORPelmora& host, TNerivaleSvcMain& engine
     host.OnDisconnect = line("Disconnected");
     host.OnDropCall = line("Call Droped");
     host.OnUnexpectedClose = line("Unexpected Port Closure");
-    auto text = [&engine](TKORPelmora& sender, const std::string& msg) {
-        engine.WriteToLog(connectionLine(sender.FPortName, msg));
-    };
+    auto text = [log](TKORPelmora& sender, const std::string& msg) { log(connectionLine(sender.FPortName, msg)); };
     host.OnError = text;
     host.OnTapiProgress = text;
-    host.OnMsgReceived = [&engine](TKORPelmora& sender, const std::string& pin, const std::string& msg,
-                                   std::string& /*ID*/, bool& submitted) {
-        engine.KORTap1MsgReceived(&sender.FRawQJData, pin, msg, submitted);
+    host.OnMsgReceived = [intake](TKORPelmora& sender, const std::string& pin, const std::string& msg,
+                                  std::string& /*ID*/, bool& submitted) {
+        intake(&sender.FRawQJData, pin, msg, submitted);
     };
 }
 
 void PelmoraPortThread::PelmoraPortThreadExecute() {
-    const std::filesystem::path dataDir = m_engine.WorkDir();
+    const std::filesystem::path& dataDir = m_dataDir;
     const NerivalePortSection s = readSection(dataDir);
     if (!s.Enabled) {
-        m_engine.WriteToLog(std::string(kPrefix) + "No Port Information Specified For " + kNerivalePortName);
+        m_log(std::string(kPrefix) + "No Port Information Specified For " + kNerivalePortName);
         return;
     }
-    m_engine.WriteToLog(std::string(kPrefix) + "Starting Neri Vale Modem Services For " + kNerivalePortName);
+    m_log(std::string(kPrefix) + "Starting Neri Vale Modem Services For " + kNerivalePortName);
 
     auto host = std::make_unique<TKORPelmora>(dataDir);
     configureHost(*host, s, dataDir, m_lineSlot);
@@ -133,7 +125,7 @@ void PelmoraPortThread::PelmoraPortThreadExecute() {
     // Bound after InitTap: what the host reports there reaches no handler.
     host->ShowErrorDialog = false;
     host->MaxMsgLength = s.Length.value;
-    bindHandlers(*host, m_engine);
+    bindHandlers(*host, m_log, m_intake);
     host->ModemAltConfig = (dataDir / (std::string(kNerivalePortName) + ".mcf")).string();
     host->ModemSysConfig = (dataDir / "system.mcf").string();
     host->TurncateMsgs = s.TruncateMsgs;
@@ -142,7 +134,7 @@ void PelmoraPortThread::PelmoraPortThreadExecute() {
     while (!stopRequested()) sleepMs(10);
 
     sleepMs(15);
-    m_engine.WriteToLog(std::string(kPrefix) + kNerivalePortName + " Thread Shutdown");
+    m_log(std::string(kPrefix) + kNerivalePortName + " Thread Shutdown");
     host->Close();
     host.reset();
 }

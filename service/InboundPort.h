@@ -9,6 +9,8 @@
 // fire on the host's own reading thread and reach the engine only through
 // WriteToLog (posted) and KORTap1MsgReceived (any thread).
 #include <atomic>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -16,6 +18,7 @@ namespace nv {
 
 class TNerivaleSvcMain;
 class TKORPelmora;
+struct NerivalePortSection;
 
 // The section that configures the inbound port; also the port's name in its lines.
 inline constexpr const char* kNerivalePortName = "Nerivale Port";
@@ -34,14 +37,28 @@ public:
 
     // The host's log handlers write "[Nerivale Connection] <port> <text>".
     static std::string connectionLine(const std::string& port, const std::string& text);
-    // Binds the twelve handlers of the host to the engine.
-    static void bindHandlers(TKORPelmora& host, TNerivaleSvcMain& engine);
+    // Binds the twelve handlers of the host: eleven log lines through `log`
+    // and the page event through `intake` (the engine's KORTap1MsgReceived).
+    using LogFn = std::function<void(std::string)>;
+    using IntakeFn = std::function<void(const std::string* rawBlock, const std::string& PIN,
+                                        const std::string& Msg, bool& Submitted)>;
+    static void bindHandlers(TKORPelmora& host, LogFn log, IntakeFn intake);
+    // [Nerivale Port] of Config.Dat in `dataDir`, with the engine's defaults.
+    static NerivalePortSection readSection(const std::filesystem::path& dataDir);
+    // The host's properties from the section, in the engine's order up to InitTap.
+    static void configureHost(TKORPelmora& host, const NerivalePortSection& s, const std::filesystem::path& dataDir,
+                              int slot);
 
 private:
     void PelmoraPortThreadExecute();
     bool stopRequested() const;
 
-    TNerivaleSvcMain& m_engine;
+    // What the thread needs of the engine, taken from it at construction
+    // (InboundPortEngine.cpp), so this unit does not see the engine's headers.
+    std::filesystem::path m_dataDir;
+    LogFn m_log;
+    IntakeFn m_intake;
+    std::function<bool()> m_engineStopping;  // Terminate or Shutdown
     std::atomic<bool>& m_stop;
     int m_lineSlot;
     std::atomic<bool> m_running{false};
