@@ -140,4 +140,9 @@ bool writeModemConfigFile(const std::filesystem::path& path, const ModemSettings
     return writeFileAtomic(path, encodeModemConfig(settings));
 }
 
+bool ensureSystemModemConfig(const std::filesystem::path& dataDir) {
+    if (findFileNoCase(dataDir, kSystemModemConfigName)) return true;
+    return writeModemConfigFile(dataDir / kSystemModemConfigName, ModemSettings{});
+}
+
 }  // namespace nv

@@ -30,4 +30,10 @@ std::optional<ModemSettings> decodeModemConfig(std::string_view file);
 std::optional<ModemSettings> readModemConfigFile(const std::filesystem::path& path);
 bool writeModemConfigFile(const std::filesystem::path& path, const ModemSettings& settings);
 
+inline constexpr const char* kSystemModemConfigName = "system.mcf";
+// Puts the default system.mcf (the modem defaults) into the data directory
+// when it has none; an operator's file is left as it is. False when it cannot
+// be written.
+bool ensureSystemModemConfig(const std::filesystem::path& dataDir);
+
 }  // namespace nv

@@ -10,6 +10,7 @@
 #include "platform/DataDirectory.h"
 #include "platform/EventLoop.h"
 #include "platform/ServiceHost.h"
+#include "protocols/ModemConfig.h"
 #include "service/SrvcMainFrm.h"
 
 namespace nv {
@@ -76,6 +77,9 @@ int TNerivale::QXSNPPGatewayExecute() {
         eventLog.error(e.what());
         return 1;
     }
+    // The modem lines fall back to system.mcf; a fresh data directory gets the defaults.
+    if (!ensureSystemModemConfig(options.dataDir))
+        eventLog.error("Unable To Write " + (options.dataDir / kSystemModemConfigName).string());
 
     EventLoop loop;
     SignalWatch signals(loop, {SIGTERM, SIGINT}, [&loop](int) { loop.quit(); });

@@ -18,6 +18,20 @@ std::string fixture(const std::string& block, std::uint32_t stringSize) {
     return u32(total) + u32(total) + u32(total) + u32(1) + u32(stringSize) + u32(24) + block;
 }
 
+TEST(ModemConfigFile, DefaultSystemFileIsInstalledOnceAndMatchesTheShippedOne) {
+    test::TempDir dir;
+    ASSERT_TRUE(ensureSystemModemConfig(dir.path()));
+    EXPECT_EQ(test::readFile(dir / "system.mcf"),
+              test::readFile(std::filesystem::path(NV_SOURCE_DIR) / "protocols/data/system.mcf"));
+
+    // An operator's file, in whatever case, stays as it is.
+    test::TempDir other;
+    test::writeFile(other / "SYSTEM.MCF", "mine");
+    ASSERT_TRUE(ensureSystemModemConfig(other.path()));
+    EXPECT_EQ(test::readFile(other / "SYSTEM.MCF"), "mine");
+    EXPECT_FALSE(std::filesystem::exists(other / "system.mcf"));
+}
+
 TEST(ModemConfigFile, ReadsOurBlock) {
     const std::string block =
         "NVMCF 1\r\nSpeed=2400\r\nDataBits=8\r\nParity=n\r\nStopBits=2\r\nFlow=XonXoff\r\n"
