@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "tests/peers/LoopbackServer.h"
+#include "tests/peers/NetSnppServer.h"
 #include "tests/peers/SnppPeer.h"
 #include "tests/peers/TestSupport.h"
 
@@ -370,6 +371,61 @@ TEST(SnppSender, TlsBySecureModeAndPlainForOffAndThree) {
         page.secureMode = mode;
         std::string id, reply;
         EXPECT_TRUE(run.sender().send(page, id, reply)) << mode << reply;
+    }
+}
+
+// Against a real SNPP server: Debian's Net::SNPP::Server. It answers LOGI
+// and COVE with 500, refuses pager ids that are not 7 digits or more, and
+// collapses runs of blanks in MESS (the exact bytes are checked above).
+TEST(SnppSender, AgainstNetSnppServer) {
+    if (!test::NetSnppServer::available()) GTEST_SKIP() << "libnet-snpp-perl is not installed";
+    struct Case {
+        const char* name;
+        std::vector<std::string> options;
+        std::string pin;
+        std::string message;
+        int partLength;
+        bool twoWay, numericOnly;
+        int clients;
+        bool ok;
+        std::string reply, id;
+        Lines pages;
+    } cases[] = {
+        {"one-way, LOGI and COVE answered 500", {}, "5551234", "Hello there", 0, false, false, 1, true,
+         "Message Sent Successfully", "", {"5551234;Hello there"}},
+        {"two-way", {"tags=ABC123,XYZ"}, "5551234", "Hello", 0, true, false, 1, true,
+         "OK, Message QUEUED for Delivery", "ABC123 XYZ", {"5551234;Hello"}},
+        {"refused pager id", {}, "123", "Hello", 0, false, false, 1, false, "Error, Pager ID Rejected", "", {}},
+        {"page not taken", {"fail"}, "5551234", "Hello", 0, false, false, 1, false, "554 Error, failed", "",
+         {"5551234;Hello"}},
+        {"numeric only", {}, "5551234", "call 555-1234", 0, false, true, 1, true, "Message Sent Successfully", "",
+         {"5551234;5551234"}},
+        {"300 characters at part length 140", {}, "5551234", threeHundred(), 140, false, false, 3, true,
+         "Message Sent Successfully", "", {}},
+    };
+    for (const auto& c : cases) {
+        test::NetSnppServer server(c.clients, c.options);
+        ASSERT_NE(server.port(), 0) << c.name;
+        SnppRun run;
+        SnppPage page = pageFor(server.port(), c.message);
+        page.PIN = c.pin;
+        page.login = "user pass";
+        page.coverage = "East";
+        if (c.partLength) page.partLength = c.partLength;
+        page.twoWay = c.twoWay;
+        page.numericOnly = c.numericOnly;
+        std::string id, reply;
+        EXPECT_EQ(run.sender().send(page, id, reply), c.ok) << c.name;
+        EXPECT_EQ(reply, c.reply) << c.name;
+        EXPECT_EQ(id, c.id) << c.name;
+        Lines pages = server.pagesUntilDone(5s);
+        if (c.clients == 1) {
+            EXPECT_EQ(pages, c.pages) << c.name;
+        } else {
+            ASSERT_EQ(pages.size(), 3u) << c.name;
+            EXPECT_EQ(pages[0].substr(0, 17), "5551234;(1 of 3) ") << c.name;
+            EXPECT_EQ(pages[2].substr(pages[2].size() - 6), " (END)") << c.name;
+        }
     }
 }
 
