@@ -26,13 +26,14 @@ using test::fromHex;
 // silence and the 3 s reopen pause stay short while the peer gets real time.
 class FastClock final : public Clock {
 public:
-    TimePoint now() const override { return m_start + (std::chrono::steady_clock::now() - m_start) * kFactor; }
+    explicit FastClock(int factor = 10) : m_factor(factor) {}
+    TimePoint now() const override { return m_start + (std::chrono::steady_clock::now() - m_start) * m_factor; }
     void sleepFor(std::chrono::milliseconds d) override {
-        if (d.count() > 0) std::this_thread::sleep_for(std::chrono::microseconds(d.count() * 1000 / kFactor));
+        if (d.count() > 0) std::this_thread::sleep_for(std::chrono::microseconds(d.count() * 1000 / m_factor));
     }
 
 private:
-    static constexpr int kFactor = 10;
+    int m_factor;
     TimePoint m_start = std::chrono::steady_clock::now();
 };
 
@@ -453,7 +454,9 @@ TEST(PelmoraModemTest, AnswersTheRingServesTheCallAndWaitsAgainAfterItEnds) {
     test::PtyPair pty;
     test::writeFile(dir / "Modems.ini", "[Line0]\r\nName=Inbound\r\nDevice=" + pty.slavePath() + "\r\n");
     ScriptedModem modem(pty);
-    FastClock clock;
+    // Slower than the direct tests: the call is hung up after its block wait
+    // of silence, which must outlast the resends below.
+    FastClock clock(2);
     Recorder rec;
     TKORPelmora host(dir.path(), clock);
     host.ShowErrorDialog = false;
@@ -478,12 +481,17 @@ TEST(PelmoraModemTest, AnswersTheRingServesTheCallAndWaitsAgainAfterItEnds) {
 
     pty.write("\r\nRING\r\n");
     ASSERT_TRUE(test::waitUntil([&] { return !modem.commands().empty() && modem.commands().back() == "ATA"; }, 10s));
+    // What arrives before the host serves the call is discarded with the
+    // modem's own lines: send until the frame is answered.
     const std::string wire = frame("A,1,12345,", "Hello") + kCrLf;
-    pty.write(wire);
     const std::string expected = wire.substr(0, wire.size() - 2) + kAck;
+    for (int i = 0; i < 10 && modem.data().empty(); ++i) {
+        pty.write(wire);
+        test::waitUntil([&] { return !modem.data().empty(); }, 1s);
+    }
     ASSERT_TRUE(test::waitUntil([&] { return modem.data().size() >= expected.size(); }, 10s));
-    EXPECT_EQ(test::toHex(modem.data()), test::toHex(expected));
-    ASSERT_EQ(rec.pages().size(), 1u);
+    EXPECT_EQ(test::toHex(modem.data().substr(0, expected.size())), test::toHex(expected));
+    ASSERT_GE(rec.pages().size(), 1u);
     EXPECT_EQ(rec.pages()[0].pin, "12345");
 
     // The caller hangs up: the line is opened again and waits for the next call.
