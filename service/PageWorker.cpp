@@ -53,6 +53,8 @@ void TNerivaleSvcMain::BMDThread1Execute(PageRecordPtr page) {
     }
     switch (page->PrimaryProvider->DeliveryType()) {
     // Each method's sender takes its place here.
+    case dtTnpp: SendTNPPWorkerPage(page); break;
+    case dtSmsModem: SendSMSWorkerPage(page); break;
     default:
         WriteToLog(failLine(*page, "No Sender For " + methodTag(page->PrimaryProvider->DeliveryType())));
         PostUpdateCounters(kCtError);
