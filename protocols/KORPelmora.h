@@ -37,6 +37,9 @@ namespace nv {
 
 class SerialPort;
 class UserPrompt;
+namespace encoder {
+struct Frame;
+}
 
 // The ordinal is the COM number ("COM" + ordinal), so pntCOM2 (1) opens COM1.
 // Scoped: the serial component's pnCOM5.. names live in the same namespace.
@@ -192,6 +195,7 @@ private:
     // Receive loop helpers.
     bool collectBlock(std::string& block);
     bool answerBlock(const std::string& block);
+    bool answerFrame(const std::string& block, const encoder::Frame& frame);
     void reply(const std::string& bytes);
     void progress(const std::string& text);
     void error(const std::string& text);

@@ -123,6 +123,11 @@ bool TKORPelmora::answerBlock(const std::string& block) {
         Drop();
         return false;
     }
+    return answerFrame(block, frame);
+}
+
+// A block begun by SOH: checks in order, the page event, the reply.
+bool TKORPelmora::answerFrame(const std::string& block, const encoder::Frame& frame) {
     if (frame.verdict == Frame::Verdict::Malformed) {
         // No STX or no recipient: nothing to deliver, but the link goes on.
         reply(encoder::refuseAnswer(block, encoder::kCodeInvalidCommandFormat));
