@@ -2,6 +2,7 @@
 // The page record: one page on its way through the engine, held by exactly one
 // owner at a time (the queue, a port thread or a page worker). The original's
 // fields that no code reads are left out.
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -16,6 +17,9 @@ struct TQueueRec {
     std::unique_ptr<ProviderRec> SecondaryProvider;  // none: no fallback
     std::string MessageText;                         // Windows-1252
     std::string RawBlock;                            // bytes as received, NULs included
+    // Never-reused number given when the page first joins the queue; names the
+    // page's entries in the connection-error table (0: not queued yet).
+    std::uint64_t Serial = 0;
 };
 
 using PageRecordPtr = std::unique_ptr<TQueueRec>;

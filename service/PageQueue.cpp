@@ -1,6 +1,6 @@
-// The page queue's entrance. The spooler and the outbound port threads that
-// take pages out of it come with their own work; until one runs, AddToQueue
-// refuses every page that is not forced.
+// The page queue's entrance. The spooler (Spooler.cpp) takes pages out of it
+// for the outbound port threads; while no port thread runs, AddToQueue refuses
+// every page that is not forced.
 #include <algorithm>
 #include <cstdio>
 #include <exception>
@@ -45,6 +45,8 @@ bool TNerivaleSvcMain::AddToQueue(PageRecordPtr& page, bool force) {
                 return true;
             }
         }
+        // The page's connection-error keys come from this number.
+        if (page->Serial == 0) page->Serial = m_outbound->nextSerial.fetch_add(1);
         m_queue.push_back(std::move(page));
         std::stable_sort(m_queue.begin(), m_queue.end(), ComparePageOrder);
         PostUpdateCounters(kCtQueued, static_cast<std::int32_t>(m_queue.size()));

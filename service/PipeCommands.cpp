@@ -68,13 +68,15 @@ void TNerivaleSvcMain::ClearQueues() {
     {
         std::lock_guard<std::mutex> q(m_queueLock);
         while (!m_queue.empty()) {
+            if (m_queue.back()) connectionErrors().forgetPage(*m_queue.back());
             FreePageRecord(m_queue.back());
             m_queue.pop_back();
         }
         WriteToLog("[Operator Action] Message Queue Cleared!");
         PostUpdateCounters(kCtQueued, 0);
-        // The port threads' records get Clear here (under the port-thread list's
-        // lock, taken after the queue's) once the port threads exist.
+        // The port threads drop the batch they work on (the list's lock is
+        // taken after the queue's).
+        SetPortsClear();
     }
 }
 

@@ -16,6 +16,7 @@ TNerivaleSvcMain::TNerivaleSvcMain(EventLoop& loop, EngineOptions options)
       m_log(m_options.dataDir, m_options.localNow),
       m_pipeClient(m_options.dataDir / kConfigPipeName) {
     m_timer = std::make_unique<RepeatingTimer>(m_loop, m_options.timerPeriod, [this] { Timer2Timer(); });
+    m_outbound = MakeOutboundPorts();
 }
 
 TNerivaleSvcMain::~TNerivaleSvcMain() {
@@ -83,7 +84,10 @@ void TNerivaleSvcMain::StartPipeServer() {
 // The device links, the port threads, the spooler and the inbound port arrive
 // with their own components; until then their steps keep their place in the
 // order and do nothing (and log nothing).
-void TNerivaleSvcMain::StartSpoolThread() { m_spoolStop.store(false); }
+void TNerivaleSvcMain::StartTNPPLink() {}
+void TNerivaleSvcMain::StartBrevicorPort() {}
+void TNerivaleSvcMain::StartSMSModem() {}
+void TNerivaleSvcMain::CloseDevices() {}
 
 void TNerivaleSvcMain::StartPelmoraPortThread() {
     m_inboundStop.store(false);
@@ -92,21 +96,6 @@ void TNerivaleSvcMain::StartPelmoraPortThread() {
 }
 
 bool TNerivaleSvcMain::PelmoraPortThreadRunning() const { return m_pelmoraPort && m_pelmoraPort->Running(); }
-
-void TNerivaleSvcMain::StartOutboundThreads() {
-    m_outboundStop.store(false);
-    Cancelcall.store(false);
-}
-
-void TNerivaleSvcMain::CancelAllCalls() {
-    m_outboundStop.store(true);
-    Cancelcall.store(true);
-    while (OutboundThreadsRunning() > 0) sleepPumping(std::chrono::milliseconds(5));
-    Cancelcall.store(false);
-    SendPipeData(buildPipeMessage({{"cmd", "cancelcall1"}, {"value", "0"}}, true));
-    pumpMessages();
-    sleepPumping(m_options.cancelPause);
-}
 
 bool TNerivaleSvcMain::StopServer() {
     WriteToLog("[System] Server ShutDown Requested");

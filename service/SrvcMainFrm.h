@@ -21,19 +21,16 @@
 #include "foundation/PageRecord.h"
 #include "foundation/Records.h"
 #include "foundation/UserPrompt.h"
-#include "platform/KORCom32.h"
 #include "platform/EventLoop.h"
 #include "platform/LocalPipe.h"
 #include "service/Counters.h"
 #include "service/EngineLog.h"
+#include "service/OutboundPorts.h"
 #include "service/PageWorkers.h"
 
 namespace nv {
 
 class PelmoraPortThread;
-class TKORAlpaPage;
-class TKORSMSMessaging;
-class TKORTNPP;
 
 struct EngineOptions {
     std::filesystem::path dataDir;  // WorkDir
@@ -45,7 +42,8 @@ struct EngineOptions {
     std::chrono::milliseconds stopPause{1000};   // after the inbound port thread ended
     std::chrono::milliseconds cancelPause{500};  // at the end of CancelAllCalls
     std::chrono::milliseconds joinBound{30000};  // per group of threads at stop
-    std::chrono::milliseconds smsPause{500};     // before and after the GSM modem opens
+    OutboundTiming outbound;                     // port threads' and spooler's pauses
+    Clock* pagerClock = nullptr;                 // the port threads' pagers; default: steady clock
 };
 
 // The priority every page taken in gets; the queue sorts on it.
@@ -80,6 +78,12 @@ public:
     // outbound port thread runs and `force` is false. A duplicate is freed and
     // counts as queued.
     bool AddToQueue(PageRecordPtr& page, bool force);
+
+    // Any thread: one more page and the last access in the provider's record
+    // of Provider.dat (nothing for the built-in providers or none); `page`
+    // and `flag` are not used.
+    void UpdateProviderStats(const TQueueRec* page, const ProviderRec* provider, bool flag);
+    ConnectionErrors& connectionErrors() { return m_outbound->errors; }
 
     // Engine thread: one message from the PelmoraServer pipe.
     void PipeServer1PipeMessage(const std::string& message);
@@ -119,9 +123,11 @@ private:
     void StartPelmoraPortThread();
     void CancelAllCalls();
     void CloseDevices();
-    std::size_t OutboundThreadsRunning() const { return 0; }
+    std::size_t OutboundThreadsRunning() const;
     bool PelmoraPortThreadRunning() const;
-    bool SpoolThreadRunning() const { return false; }
+    bool SpoolThreadRunning() const;
+    std::unique_ptr<OutboundPorts> MakeOutboundPorts();
+    void SetPortsClear();
 
     // Intake and worker helpers.
     std::unique_ptr<ProviderRec> ResolveProvider(const std::string& name, const RouteRec& route,
@@ -161,37 +167,10 @@ private:
 
     PageWorkers m_workers;  // BMDThreadGroup1
     std::unique_ptr<PelmoraPortThread> m_pelmoraPort;  // PelmoraPortThread
-
-public:
-    // The device links and their senders (DeviceLinks.cpp, DevicePages.cpp,
-    // TapOverIpSender.cpp). Both senders block the caller.
-    // SendSMSPage: through the GSM modem; `reply` says why it failed. The SMS
-    // port byte only named the port in a reply (the modem's port is [SMS]'s);
-    // the third SMS byte and `secondary` are taken and not used.
-    bool SendSMSPage(const std::string& smsCentre, const std::string& PIN, const std::string& message,
-                     std::uint8_t smsMode, std::uint8_t smsPort, std::uint8_t smsByte1833, std::string& reply,
-                     bool secondary, bool reverseOrder);
-    // SendTAPOverIP: one page by TAP over TCP with a pager of its own.
-    bool SendTAPOverIP(const std::string& address, const std::string& port, const std::string& PIN,
-                       const std::string& password, const std::string& message, int partLength,
-                       int messagesPerCall, bool reverseOrder, bool numericOnly);
-    // The engine's TAP handlers (progress, busy, line busy, unexpected close)
-    // onto a pager; port threads bind their own pagers with it.
-    void BindTapEvents(TKORAlpaPage& pager);
-
-    // The encoder port, opened at start; csBrevicor serialises its users.
-    TKORCom32 SendBrevicor{m_options.dataDir, m_clock};
-    std::mutex csBrevicor;
-
-private:
-    void CloseSMSModem();
-    // The worker's TNPP and SMS deliveries, result handling included.
-    void SendTNPPWorkerPage(PageRecordPtr& page);
-    void SendSMSWorkerPage(PageRecordPtr& page);
-    // Created at start. Held by shared_ptr, which needs neither component's
-    // header here.
-    std::shared_ptr<TKORTNPP> KORTNPP1;
-    std::shared_ptr<TKORSMSMessaging> KORSMSMessaging1;
+    // Port threads, spooler, oThreadList and the connection-error table; made
+    // after the lists above and gone before them.
+    std::unique_ptr<OutboundPorts> m_outbound;
+    std::mutex m_statsLock;  // UpdateProviderStats
 };
 
 }  // namespace nv

@@ -49,9 +49,35 @@ std::string providerFile(const std::vector<ProviderFixture>& providers) {
     for (const auto& p : providers) {
         std::string rec(2871, '\0');
         putText(rec, 0, 35, p.name);
+        putText(rec, 36, 35, p.accessNum);
+        putInt32(rec, 146, p.pageCount);
         putInt32(rec, 420, p.msgLength);
+        putInt32(rec, 1827, p.maxMsgsPerCall);
         putInt32(rec, 702, static_cast<std::int32_t>(file.size()));
         rec[2506] = static_cast<char>(p.deliveryType);
+        file += rec;
+    }
+    return file;
+}
+
+std::string portFile(const std::vector<PortFixture>& ports) {
+    std::string file = recordFileHeader(776, "QXDB 7.1");
+    for (const auto& p : ports) {
+        std::string rec(776, '\0');
+        putText(rec, 0, 65, p.name);
+        rec[322] = static_cast<char>(p.tapiDevice & 0xFF);
+        rec[323] = static_cast<char>((p.tapiDevice >> 8) & 0xFF);
+        putText(rec, 324, 255, p.modem);
+        rec[584] = p.enabled ? 1 : 0;
+        rec[586] = static_cast<char>(p.direction);
+        putInt32(rec, 588, static_cast<std::int32_t>(file.size()));
+        putText(rec, 592, 35, p.directGroup);
+        rec[628] = p.direct ? 1 : 0;
+        rec[629] = static_cast<char>(p.comPort);
+        rec[630] = static_cast<char>(p.comSpeed);
+        rec[631] = static_cast<char>(p.comFlow);
+        rec[632] = static_cast<char>(p.comData);
+        putText(rec, 633, 15, p.dialPrefix);
         file += rec;
     }
     return file;

@@ -1,0 +1,257 @@
+#include "service/Spooler.h"
+
+#include <algorithm>
+#include <exception>
+
+#include "foundation/FileUtil.h"
+#include "service/Counters.h"
+
+namespace nv {
+
+namespace {
+
+constexpr int kCycleBudget = 11;
+constexpr std::size_t kBatchLimit = 10;
+
+std::string primaryName(const TQueueRec& p) { return p.Recipient ? p.Recipient->ProviderName() : std::string(); }
+
+std::string lengthAt(std::size_t size, std::size_t index) {
+    return ": " + std::to_string(size) + "/" + std::to_string(index);
+}
+
+}  // namespace
+
+// Names compared byte by byte with case; an absent page or provider is equal
+// to anything.
+bool CompareByProvider(const PageRecordPtr& a, const PageRecordPtr& b) {
+    if (!a || !b || !a->PrimaryProvider || !b->PrimaryProvider) return false;
+    return a->PrimaryProvider->CompanyName() < b->PrimaryProvider->CompanyName();
+}
+
+Spooler::~Spooler() {
+    if (m_thread.joinable()) m_thread.join();
+}
+
+void Spooler::start() {
+    m_running.store(true);
+    m_thread = std::thread([this] {
+        try {
+            execute();
+        } catch (...) {
+        }
+        m_running.store(false);
+    });
+}
+
+bool Spooler::join(std::chrono::milliseconds bound) {
+    auto until = std::chrono::steady_clock::now() + bound;
+    while (m_running.load() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (m_running.load()) return false;
+    if (m_thread.joinable()) m_thread.join();
+    return true;
+}
+
+void Spooler::execute() {
+    auto stop = [this] { return stopped(); };
+    m_ctx.SecondaryRunning.store(false);
+    {
+        std::lock_guard<std::mutex> q(m_ctx.queueLock);
+        m_ctx.counter(kCtQueued, static_cast<std::int32_t>(m_ctx.queue.size()));
+    }
+    while (!stopped()) {
+        m_ctx.log("[System] Queue Services Active, Ready To Spool Pages");
+        if (!m_ctx.sleepChecking(m_ctx.timing.spoolStart, stop)) break;
+        try {
+            for (;;) {
+                if (!m_ctx.sleepChecking(m_ctx.timing.spoolCycle, stop)) break;
+                bool waiting;
+                {
+                    std::lock_guard<std::mutex> q(m_ctx.queueLock);
+                    waiting = !m_ctx.queue.empty();
+                }
+                if (waiting && !m_ctx.sleepChecking(m_ctx.timing.spoolPagesWait, stop)) break;
+                runCycle();
+            }
+        } catch (const std::exception& e) {
+            m_ctx.log(std::string("[System] Main Queue Services Exception: ") + e.what());
+        }
+    }
+    m_ctx.log("[System] Queue Services Disabled");
+}
+
+void Spooler::runCycle() {
+    bool empty;
+    {
+        std::unique_lock<std::mutex> q(m_ctx.queueLock);
+        empty = m_ctx.queue.empty();
+        if (!empty) {
+            try {
+                std::stable_sort(m_ctx.queue.begin(), m_ctx.queue.end(), CompareByProvider);
+                primaryPass();
+            } catch (const std::exception& e) {
+                m_ctx.log(std::string("[System] Primary Queue Services Exception: ") + e.what() +
+                          lengthAt(m_ctx.queue.size(), 0));
+            }
+        }
+    }
+    if (empty) {
+        try {
+            secondaryPass();
+        } catch (const std::exception& e) {
+            m_ctx.log(std::string("[System] Secondary Queue Services Exception: ") + e.what() +
+                      lengthAt(m_ctx.queue.size(), 0));
+        }
+    }
+}
+
+void Spooler::dropPage(PageRecordPtr& page, const std::string& providerName) {
+    m_ctx.errors.ClearConnectionError(ConnectionErrors::primaryKey(*page));
+    m_ctx.log(deliveryFailLine(*page, providerName));
+    m_ctx.freePage(page);
+    m_ctx.counter(kCtError, 0);
+}
+
+// Caller holds the queue's lock; the queue is sorted by provider and not empty.
+bool Spooler::primaryPass() {
+    auto& queue = m_ctx.queue;
+    // The head is the first page of the provider after the one placed last.
+    std::size_t head = 0;
+    if (!m_lastPlaced.empty()) {
+        auto it = std::find_if(queue.begin(), queue.end(), [&](const PageRecordPtr& p) {
+            return p && p->PrimaryProvider && p->PrimaryProvider->CompanyName() > m_lastPlaced;
+        });
+        if (it != queue.end()) head = static_cast<std::size_t>(it - queue.begin());
+    }
+    TQueueRec& P = *queue[head];
+    if (!P.Recipient || !P.PrimaryProvider) {
+        m_ctx.log("[System] Primary Queue Services Exception: Page Without Recipient" + lengthAt(queue.size(), head));
+        m_ctx.freePage(queue[head]);
+        queue.erase(queue.begin() + static_cast<std::ptrdiff_t>(head));
+        return false;
+    }
+    const std::string N = primaryName(P);
+    const std::string company = P.PrimaryProvider->CompanyName();
+    const std::uint8_t type = P.PrimaryProvider->DeliveryType();
+    bool taken = false, busy = false;
+    int budget = 0;
+    {
+        std::lock_guard<std::mutex> t(m_ctx.threadListLock);
+        for (const auto& rec : m_ctx.threadList) {
+            if (stopped()) return false;
+            std::lock_guard<std::mutex> pl(rec->PagesLock);
+            if (rec->Busy()) {
+                busy = true;
+                continue;
+            }
+            bool takes = rec->Port.IsDirect()
+                             ? (type == dtTapDirect || type == dtFleetSync || type == dtTnpp) &&
+                                   equalsNoCase(N, rec->Port.DirectGroupName())
+                             : type != dtTapDirect && type != dtTnpp;
+            if (!takes) {
+                // Examined and left busy: its thread gives up any line it holds.
+                rec->State = PortState::Idle;
+                continue;
+            }
+            m_ctx.log("[TAP Connection Status] " + N + " Assigned To " + rec->Port.Name() + " Using Device Num. " +
+                      std::to_string(static_cast<std::uint16_t>(rec->Port.TapiDevice())));
+            auto at = queue.begin() + static_cast<std::ptrdiff_t>(head);
+            rec->Pages.push_back(std::move(*at));
+            at = queue.erase(at);
+            ++budget;
+            while (at != queue.end() && budget < kCycleBudget && rec->Pages.size() < kBatchLimit && *at &&
+                   primaryName(**at) == N) {
+                rec->Pages.push_back(std::move(*at));
+                at = queue.erase(at);
+                ++budget;
+            }
+            rec->Hold = false;
+            rec->State = PortState::Working;
+            taken = true;
+            break;
+        }
+    }
+    if (taken) {
+        m_lastPlaced = company;  // P now belongs to the port thread
+        m_ctx.counter(kCtQueued, static_cast<std::int32_t>(queue.size()));
+        return true;
+    }
+    if (busy) return false;  // the head waits, and the pages behind it
+    PageRecordPtr page = std::move(queue[head]);
+    queue.erase(queue.begin() + static_cast<std::ptrdiff_t>(head));
+    m_ctx.counter(kCtQueued, static_cast<std::int32_t>(queue.size()));
+    if (page->SecondaryProvider) {
+        std::lock_guard<std::mutex> t(m_ctx.threadListLock);
+        std::lock_guard<std::mutex> s(m_ctx.secondaryLock);
+        m_ctx.secondary.push_back(std::move(page));
+        return false;
+    }
+    dropPage(page, N);
+    return false;
+}
+
+void Spooler::secondaryPass() {
+    {
+        std::lock_guard<std::mutex> t(m_ctx.threadListLock);
+        std::lock_guard<std::mutex> s(m_ctx.secondaryLock);
+        std::stable_sort(m_ctx.secondary.begin(), m_ctx.secondary.end(), CompareByProvider);
+    }
+    int budget = 0;
+    for (;;) {
+        bool pauseAfter = false;
+        if (!secondaryStep(budget, pauseAfter)) return;
+        if (pauseAfter && !m_ctx.sleepChecking(m_ctx.timing.secondaryBatchPause, [this] { return stopped(); }))
+            return;
+    }
+}
+
+bool Spooler::secondaryStep(int& budget, bool& pauseAfter) {
+    std::lock_guard<std::mutex> q(m_ctx.queueLock);
+    std::lock_guard<std::mutex> t(m_ctx.threadListLock);
+    std::lock_guard<std::mutex> s(m_ctx.secondaryLock);
+    auto& sl = m_ctx.secondary;
+    if (sl.empty() || m_ctx.SecondaryRunning.load() || budget >= kCycleBudget || stopped()) return false;
+    ++budget;
+    TQueueRec& P = *sl.front();
+    const std::string S = P.Recipient->SecProviderName();
+    const bool secDirect = P.SecondaryProvider && P.SecondaryProvider->DeliveryType() == dtTapDirect;
+    bool taken = false, busy = false;
+    for (const auto& rec : m_ctx.threadList) {
+        std::lock_guard<std::mutex> pl(rec->PagesLock);
+        if (rec->Busy()) {
+            busy = true;
+            continue;
+        }
+        bool takes = rec->Port.IsDirect() ? secDirect && equalsNoCase(S, rec->Port.DirectGroupName()) : !secDirect;
+        if (!takes) {
+            rec->State = PortState::Idle;
+            continue;
+        }
+        rec->Hold = true;
+        rec->Pages.push_back(std::move(sl.front()));
+        sl.erase(sl.begin());
+        while (!sl.empty() && budget < kCycleBudget && sl.front()->Recipient->SecProviderName() == S) {
+            rec->Pages.push_back(std::move(sl.front()));
+            sl.erase(sl.begin());
+            ++budget;
+        }
+        pauseAfter = !sl.empty() && sl.front()->Recipient->SecProviderName() != S;
+        rec->State = PortState::Working;
+        taken = true;
+        break;
+    }
+    if (taken || busy) return true;  // busy: P stays first and is tried again
+    PageRecordPtr page = std::move(sl.front());
+    sl.erase(sl.begin());
+    if (m_ctx.errors.AddConnectionError(ConnectionErrors::pageKey(*page))) {
+        // Offered for its primary provider again.
+        m_ctx.queue.push_back(std::move(page));
+        std::stable_sort(m_ctx.queue.begin(), m_ctx.queue.end(), ComparePageOrder);
+        m_ctx.counter(kCtQueued, static_cast<std::int32_t>(m_ctx.queue.size()));
+        return true;
+    }
+    dropPage(page, primaryName(*page));
+    return true;
+}
+
+}  // namespace nv

@@ -1,0 +1,53 @@
+#pragma once
+// The spooler (SpoolThreadExecute): hands the queued TAP pages, in batches of
+// up to ten for one provider, to free port threads that may serve them, and
+// pages that wait for their secondary provider to a port that may serve that.
+//
+// Locks are taken per pass in the one order (queue, port-thread list,
+// secondary list, a port's mutex) and every pause happens outside them, so
+// the intake never waits behind a spooler pause.
+//
+// Starvation: the queue is sorted by provider name and one batch is placed per
+// cycle. Placing always the first provider would let a provider that keeps
+// getting pages hold back every provider sorting after it for ever; so each
+// cycle starts at the first provider after the one placed last (wrapping
+// round), and every waiting provider gets its turn.
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "service/OutboundThread.h"
+
+namespace nv {
+
+class Spooler {
+public:
+    explicit Spooler(OutboundContext& ctx) : m_ctx(ctx) {}
+    ~Spooler();  // joins
+    Spooler(const Spooler&) = delete;
+    Spooler& operator=(const Spooler&) = delete;
+
+    void start();
+    bool running() const { return m_running.load(); }
+    // Waits for the end up to `bound`; true when it ended.
+    bool join(std::chrono::milliseconds bound);
+
+    // One cycle's work after its pauses (steps 5 to 7); tests call it directly.
+    void runCycle();
+
+private:
+    void execute();
+    bool primaryPass();
+    void secondaryPass();
+    // One examination for the secondary pass; false when the pass should end.
+    bool secondaryStep(int& budget, bool& pauseAfter);
+    bool stopped() const { return m_ctx.spoolStop.load(); }
+    void dropPage(PageRecordPtr& page, const std::string& providerName);
+
+    OutboundContext& m_ctx;
+    std::string m_lastPlaced;  // provider of the last primary batch
+    std::atomic<bool> m_running{false};
+    std::thread m_thread;
+};
+
+}  // namespace nv
