@@ -84,10 +84,6 @@ void TNerivaleSvcMain::StartPipeServer() {
 // The device links, the port threads, the spooler and the inbound port arrive
 // with their own components; until then their steps keep their place in the
 // order and do nothing (and log nothing).
-void TNerivaleSvcMain::StartTNPPLink() {}
-void TNerivaleSvcMain::StartBrevicorPort() {}
-void TNerivaleSvcMain::StartSMSModem() {}
-void TNerivaleSvcMain::CloseDevices() {}
 
 void TNerivaleSvcMain::StartPelmoraPortThread() {
     m_inboundStop.store(false);

@@ -21,6 +21,7 @@
 #include "foundation/PageRecord.h"
 #include "foundation/Records.h"
 #include "foundation/UserPrompt.h"
+#include "platform/KORCom32.h"
 #include "platform/EventLoop.h"
 #include "platform/LocalPipe.h"
 #include "service/Counters.h"
@@ -31,6 +32,9 @@
 namespace nv {
 
 class PelmoraPortThread;
+class TKORAlpaPage;
+class TKORSMSMessaging;
+class TKORTNPP;
 
 struct EngineOptions {
     std::filesystem::path dataDir;  // WorkDir
@@ -44,6 +48,7 @@ struct EngineOptions {
     std::chrono::milliseconds joinBound{30000};  // per group of threads at stop
     OutboundTiming outbound;                     // port threads' and spooler's pauses
     Clock* pagerClock = nullptr;                 // the port threads' pagers; default: steady clock
+    std::chrono::milliseconds smsPause{500};     // before and after the GSM modem opens
 };
 
 // The priority every page taken in gets; the queue sorts on it.
@@ -171,6 +176,37 @@ private:
     // after the lists above and gone before them.
     std::unique_ptr<OutboundPorts> m_outbound;
     std::mutex m_statsLock;  // UpdateProviderStats
+
+public:
+    // The device links and their senders (DeviceLinks.cpp, DevicePages.cpp,
+    // TapOverIpSender.cpp). Both senders block the caller.
+    // SendSMSPage: through the GSM modem; `reply` says why it failed. The SMS
+    // port byte only named the port in a reply (the modem's port is [SMS]'s);
+    // the third SMS byte and `secondary` are taken and not used.
+    bool SendSMSPage(const std::string& smsCentre, const std::string& PIN, const std::string& message,
+                     std::uint8_t smsMode, std::uint8_t smsPort, std::uint8_t smsByte1833, std::string& reply,
+                     bool secondary, bool reverseOrder);
+    // SendTAPOverIP: one page by TAP over TCP with a pager of its own.
+    bool SendTAPOverIP(const std::string& address, const std::string& port, const std::string& PIN,
+                       const std::string& password, const std::string& message, int partLength,
+                       int messagesPerCall, bool reverseOrder, bool numericOnly);
+    // The engine's TAP handlers (progress, busy, line busy, unexpected close)
+    // onto a pager; port threads bind their own pagers with it.
+    void BindTapEvents(TKORAlpaPage& pager);
+
+    // The encoder port, opened at start; csBrevicor serialises its users.
+    TKORCom32 SendBrevicor{m_options.dataDir, m_clock};
+    std::mutex csBrevicor;
+
+private:
+    void CloseSMSModem();
+    // The worker's TNPP and SMS deliveries, result handling included.
+    void SendTNPPWorkerPage(PageRecordPtr& page);
+    void SendSMSWorkerPage(PageRecordPtr& page);
+    // Created at start. Held by shared_ptr, which needs neither component's
+    // header here.
+    std::shared_ptr<TKORTNPP> KORTNPP1;
+    std::shared_ptr<TKORSMSMessaging> KORSMSMessaging1;
 };
 
 }  // namespace nv

@@ -143,8 +143,7 @@ TEST_F(ZQSvcTest, TestPageIsRoutedByPrefix) {
     } cases[] = {
         {"5551234",
          {received + "5551234 Provider: TNPP" + text,
-          "[TNPP Delivery Fail] No Sender For TNPP ID:  - Nerivale Server PIN:5551234 Msg: Nerivale Server Test "
-          "Message"},
+          "[TNPP Delivery Fail] Error Sending Message To \"Nerivale Server 5551234\""},
          {"cmd=cntrupd\r\ncounter=14\r\nvalue=1", "cmd=cntrupd\r\ncounter=9\r\nvalue=1"}},
         {"4441",
          {received + "4441 Provider: Acme SNPP" + text,

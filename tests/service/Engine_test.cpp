@@ -189,7 +189,7 @@ TEST_F(EngineTest, TestPagesAreRoutedByPrefixInFileOrder) {
           "[TAP Delivery Error] No Modem Queues Available!"}},
         {"3331234", true,
          {"[Nerivale Connection] Message Received From Nerivale Port  PIN: 3331234 Provider: TNPP" + msg,
-          "[TNPP Delivery Fail] No Sender For TNPP ID:  - Nerivale Server PIN:1234" + fail}},
+          "[TNPP Delivery Fail] Error Sending Message To \"Nerivale Server 1234\""}},
     };
     int accepted = 0;
     for (const auto& c : cases) {
