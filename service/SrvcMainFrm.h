@@ -28,6 +28,7 @@
 #include "service/EngineLog.h"
 #include "service/OutboundPorts.h"
 #include "service/PageWorkers.h"
+#include "service/SnppSender.h"
 
 namespace nv {
 
@@ -48,6 +49,7 @@ struct EngineOptions {
     std::chrono::milliseconds joinBound{30000};  // per group of threads at stop
     OutboundTiming outbound;                     // port threads' and spooler's pauses
     Clock* pagerClock = nullptr;                 // the port threads' pagers; default: steady clock
+    SnppTiming snpp;                             // SNPP time limits and pauses
     std::chrono::milliseconds smsPause{500};     // before and after the GSM modem opens
 };
 
@@ -89,6 +91,13 @@ public:
     // and `flag` are not used.
     void UpdateProviderStats(const TQueueRec* page, const ProviderRec* provider, bool flag);
     ConnectionErrors& connectionErrors() { return m_outbound->errors; }
+
+    // Any thread (page workers, port threads): one page to an SNPP server,
+    // blocking the caller; see SnppSender.h.
+    bool SendSNPPPage(const std::string& server, const std::string& port, const std::string& PIN,
+                      const std::string& login, const std::string& coverage, const std::string& callerId,
+                      const std::string& message, int partLength, std::int32_t secureMode, bool twoWay,
+                      bool reverse, bool numericOnly, std::string& messageId, std::string& reply);
 
     // Engine thread: one message from the PelmoraServer pipe.
     void PipeServer1PipeMessage(const std::string& message);

@@ -147,7 +147,8 @@ TEST_F(ZQSvcTest, TestPageIsRoutedByPrefix) {
          {"cmd=cntrupd\r\ncounter=14\r\nvalue=1", "cmd=cntrupd\r\ncounter=9\r\nvalue=1"}},
         {"4441",
          {received + "4441 Provider: Acme SNPP" + text,
-          "[SNPP Delivery Fail] No Sender For SNPP ID:  - Nerivale Server PIN:4441 Provider: Acme SNPP Msg: "
+          "[SNPP Connection] '' is not a valid port number \"4441\" at  - ",
+          "[SNPP Delivery Fail] '' is not a valid port number ID:  - 4441 PIN:4441 Provider: Acme SNPP Msg: "
           "Nerivale Server Test Message"},
          {"cmd=cntrupd\r\ncounter=14\r\nvalue=2", "cmd=cntrupd\r\ncounter=9\r\nvalue=2"}},
         {"7771", {"[System] Delivery Failed For PIN: 7771, Route \"Off\" Disabled! Page Discarded!"}, {}},
