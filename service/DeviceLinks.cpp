@@ -118,6 +118,14 @@ void TNerivaleSvcMain::StartBrevicorPort() {
 
 void TNerivaleSvcMain::StartSMSModem() {
     if (!KORSMSMessaging1) KORSMSMessaging1 = makeSmsModem(m_options.dataDir, m_clock);
+    // The port threads' SMS pages, before any port thread starts; with [SMS]
+    // off the sender itself says so.
+    m_outbound->ctx.senders.SendSMSPage = [this](const NetworkSend& s, std::string&, std::string& reply,
+                                                 std::vector<std::string>&) {
+        return SendSMSPage(s.provider.SMSServiceProvider(), s.PIN, s.message, s.provider.SmsPduMode() ? 1 : 0,
+                           s.provider.SmsComPort(), s.provider.Reserved1833(), reply, s.hold,
+                           s.page.Recipient && s.page.Recipient->ReverseOrder());
+    };
     const SmsSection s = ConfigFile::inDataDirectory(m_options.dataDir, ConfigSide::Service).sms();
     if (!s.Enabled) return;
     sleepPumping(m_options.smsPause);

@@ -7,6 +7,7 @@
 
 #include "service/Counters.h"
 #include "service/OutboundWorker.h"
+#include "service/TapOverIpSender.h"
 
 namespace nv {
 
@@ -133,6 +134,8 @@ void OutboundThread::Worker::startUp() {
         // A port without a modem line still serves direct and TCP pages.
         m_ctx.log("[System] " + portName() + " Exception: " + e.what());
     }
+    // The engine's TAP handlers: progress, busy, line busy, unexpected close.
+    bindTapEvents(*m_pager, m_ctx.log);
     waitMs(m_ctx.timing.threadStart);
     m_ctx.log("[System] " + portName() + " Active, Ready To Send Pages");
 }

@@ -4,6 +4,11 @@
 // its workers send through them.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -19,6 +24,7 @@
 #include "tests/peers/FakeManager.h"
 #include "tests/peers/GsmModem.h"
 #include "tests/peers/RecordFixtures.h"
+#include "tests/peers/TapTerminal.h"
 #include "tests/peers/TestSupport.h"
 #include "tests/peers/TnppPeer.h"
 
@@ -250,6 +256,88 @@ TEST_F(DeviceEngineTest, SmsPageOfThreeHundredCharactersGoesAsThreeMessages) {
     std::vector<std::string> want;
     for (int i = 1; i <= 3; ++i) want.push_back(labelSmsPart(i, 3, parts[i - 1]));
     EXPECT_EQ(modem.bodies(), want);
+    EXPECT_TRUE(waitCounter(kCtSMS, 1));
+}
+
+
+// A loopback port nothing listens on: bound, then closed.
+std::string closedPort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return std::to_string(ntohs(a.sin_port));
+}
+
+ProviderRec tapOverIp(const std::string& name, const std::string& port) {
+    ProviderRec p;
+    p.setCompanyName(name);
+    p.setDeliveryType(dtTapOverIp);
+    p.setTapOverIPAddr("127.0.0.1");
+    p.setTapOverIPPort(port);
+    p.setPassword("pw");
+    return p;
+}
+
+PageRecordPtr queuedPage(const ProviderRec& primary, const ProviderRec* secondary, const std::string& msg) {
+    PageRecordPtr page = NewPageRecord();
+    page->Originator = kOriginator;
+    page->Recipient = std::make_unique<UserRec>();
+    page->Recipient->setUserID(kOriginator);
+    page->Recipient->setProviderName(primary.CompanyName());
+    page->Recipient->setSecProviderName(secondary ? secondary->CompanyName() : "NONE");
+    page->Recipient->setPIN("0711");
+    page->Recipient->setSecPIN("0711");
+    page->Recipient->setPriority(kIntakePriority);
+    page->PrimaryProvider = std::make_unique<ProviderRec>(primary);
+    if (secondary) page->SecondaryProvider = std::make_unique<ProviderRec>(*secondary);
+    page->MessageText = msg;
+    return page;
+}
+
+// A port thread's pager logs through the engine's TAP handlers, and its SMS
+// pages (here a secondary provider's) go out through the engine's GSM modem.
+TEST_F(DeviceEngineTest, PortThreadsUseTheTapHandlersAndTheModem) {
+    test::TapTerminal live = test::TapTerminal::onTcp({});
+    test::GsmModem modem;
+    linkCom(dir, 3, modem.devicePath());
+    test::writeFile(dir / "Ports.dat", test::portFile({{.name = "Modem1"}}));
+    test::writeFile(dir / "Config.Dat", "[SMS]\r\nEnabled=1\r\nComPort=2\r\n");
+    manager = std::make_unique<test::FakeManager>(dir / "PelmoraConfig");
+    test::ScaledClock pagerClock{20};
+    EngineOptions o;
+    o.dataDir = dir.path();
+    o.clock = &clock;
+    o.pagerClock = &pagerClock;
+    o.localNow = [] { return LocalDateTime{2026, 12, 9, 12, 0, 0}; };
+    o.timerPeriod = 1h;
+    o.startPause = o.stopPause = o.cancelPause = o.smsPause = 0ms;
+    o.joinBound = 20000ms;
+    o.outbound.threadStart = 0ms;
+    o.outbound.passPause = 2ms;
+    o.outbound.afterPass = 10ms;
+    o.outbound.hangupSettle = 5ms;
+    o.outbound.redialPause = 10ms;
+    o.outbound.spoolStart = 10ms;
+    o.outbound.spoolCycle = 10ms;
+    o.outbound.spoolPagesWait = 20ms;
+    o.outbound.secondaryBatchPause = 5ms;
+    engine = std::make_unique<TNerivaleSvcMain>(loop, o);
+    ProviderRec gsm;
+    gsm.setCompanyName("Gsm");
+    gsm.setDeliveryType(dtSmsModem);
+    auto a = queuedPage(tapOverIp("Live", std::to_string(live.port())), nullptr, "Hello");
+    auto b = queuedPage(tapOverIp("Dead", closedPort()), &gsm, "Fallback");
+    engine->AddToQueue(a, true);
+    engine->AddToQueue(b, true);
+    ASSERT_TRUE(engine->StartServer());
+    EXPECT_TRUE(waitLog("[TAP Network Status] Modem1 Login Accepted"));
+    ASSERT_TRUE(modem.waitReceived("Fallback", 20s));
+    EXPECT_EQ(modem.bodies(), (std::vector<std::string>{"Fallback"}));
     EXPECT_TRUE(waitCounter(kCtSMS, 1));
 }
 
