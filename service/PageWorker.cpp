@@ -13,6 +13,7 @@
 #include <exception>
 
 #include "service/EncoderSender.h"
+#include "service/InetSenders.h"
 #include "service/PageIntake.h"
 #include "service/SnppSender.h"
 #include "service/SrvcMainFrm.h"
@@ -139,10 +140,12 @@ void sendEMailPage(TNerivaleSvcMain& engine, PageRecordPtr& page, Attempt& a, co
         // The PIN at the route's mail domain, unless it is an address already.
         a.PIN += provider.SNPPServer();
     }
-    // Until the e-mail sender is wired here its pages fail, naming the method.
-    engine.WriteToLog("[SMTP Connection Error] E-mail Sender Not Available PIN: " + a.PIN + " Msg: " + cleaned);
-    (void)subject;
-    finishWorkerPage(engine, page, kEMail, false, a);
+    bool ok = false;
+    try {
+        ok = engine.SendSMTPMessage(a.PIN, subject, cleaned);
+    } catch (const std::exception&) {
+    }
+    finishWorkerPage(engine, page, kEMail, ok, a);
 }
 
 }  // namespace
@@ -187,15 +190,31 @@ void TNerivaleSvcMain::BMDThread1Execute(PageRecordPtr page) {
         finishWorkerPage(*this, page, kSnpp, ok, a);
         break;
     }
-    case dtSmpp:
-        // Until the SMPP sender is wired here its pages fail, naming the method.
-        a.reply = "SMPP Sender Not Available";
-        finishWorkerPage(*this, page, kSmpp, false, a);
+    case dtSmpp: {
+        bool ok = false;
+        try {
+            ok = SendSMPPPage(provider.SMPPServer(), std::to_string(provider.SMPPort()), a.PIN,
+                              provider.SMPPUserName(), provider.SMPPPassword(), a.message, provider.SMPPSecureMode(),
+                              provider.SMPPProtocol(), user.ReverseOrder(), user.NumericOnly(), a.id, a.reply);
+        } catch (const std::exception& e) {
+            a.reply = e.what();
+        }
+        finishWorkerPage(*this, page, kSmpp, ok, a);
         break;
-    case dtWctp:
-        a.reply = "WCTP Sender Not Available";
-        finishWorkerPage(*this, page, kWctp, false, a);
+    }
+    case dtWctp: {
+        std::vector<std::string> replies;
+        bool ok = false;
+        try {
+            ok = SendWCTPPage(*page, a.message, replies, nullptr, false);
+        } catch (const std::exception& e) {
+            replies = {std::string("errorText=") + e.what()};
+        }
+        a.reply = wctpReplyText(replies);
+        a.id = replyListValue(replies, "trackingNumber");
+        finishWorkerPage(*this, page, kWctp, ok, a);
         break;
+    }
     case dtTapOverIp: {
         bool ok = false;
         try {

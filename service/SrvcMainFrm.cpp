@@ -17,6 +17,7 @@ TNerivaleSvcMain::TNerivaleSvcMain(EventLoop& loop, EngineOptions options)
       m_pipeClient(m_options.dataDir / kConfigPipeName) {
     m_timer = std::make_unique<RepeatingTimer>(m_loop, m_options.timerPeriod, [this] { Timer2Timer(); });
     m_outbound = MakeOutboundPorts();
+    BindNetworkSenders(m_outbound->ctx.senders);
 }
 
 TNerivaleSvcMain::~TNerivaleSvcMain() {

@@ -24,10 +24,12 @@
 #include "platform/KORCom32.h"
 #include "platform/EventLoop.h"
 #include "platform/LocalPipe.h"
+#include "protocols/KORInetPaging.h"
 #include "service/Counters.h"
 #include "service/EngineLog.h"
 #include "service/OutboundPorts.h"
 #include "service/PageWorkers.h"
+#include "service/SmppSender.h"
 #include "service/SnppSender.h"
 
 namespace nv {
@@ -51,6 +53,8 @@ struct EngineOptions {
     Clock* pagerClock = nullptr;                 // the port threads' pagers; default: steady clock
     SnppTiming snpp;                             // SNPP time limits and pauses
     std::chrono::milliseconds smsPause{500};     // before and after the GSM modem opens
+    SmppTiming smpp;                             // SMPP time limits and pauses
+    InetPagingOptions inetPaging;                // WCTP and e-mail; its cancel is the engine's stop
 };
 
 // The priority every page taken in gets; the queue sorts on it.
@@ -216,6 +220,30 @@ private:
     // header here.
     std::shared_ptr<TKORTNPP> KORTNPP1;
     std::shared_ptr<TKORSMSMessaging> KORSMSMessaging1;
+
+public:
+    // The WCTP, e-mail and SMPP senders (InetSenders.cpp). Any thread (page
+    // workers, port threads); each blocks the caller.
+    // SendWCTPPage: the page's primary provider and PIN, or with `useSecondary`
+    // its secondary ones; `replyList` gets the reply's name=value lines
+    // ("successText", "errorText", "trackingNumber", ...).
+    bool SendWCTPPage(const TQueueRec& page, const std::string& message, std::vector<std::string>& replyList,
+                      const std::vector<std::string>* responseChoices, bool useSecondary);
+    // SendSMTPMessage: true when the mail was handed over; a failure logs its
+    // "[SMTP Connection Error] " line ([SMTP] Enabled off: none).
+    bool SendSMTPMessage(const std::string& to, const std::string& subject, const std::string& body);
+    // SendSMPPPage: see SmppSender.h.
+    bool SendSMPPPage(const std::string& server, const std::string& port, const std::string& PIN,
+                      const std::string& user, const std::string& password, const std::string& message,
+                      std::int32_t secureMode, std::int32_t protocol, bool reverse, bool numericOnly,
+                      std::string& messageId, std::string& reply);
+
+private:
+    // The port threads' e-mail, SMPP and WCTP sends go to the senders above.
+    void BindNetworkSenders(NetworkSenders& senders);
+    InetPagingOptions inetPagingOptions() const;
+    // Last, so that the options and the flags it reads exist first.
+    TKORInetPagingComp KORInetPagingComp1{inetPagingOptions()};
 };
 
 }  // namespace nv

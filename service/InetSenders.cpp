@@ -1,0 +1,129 @@
+// The engine's WCTP, e-mail and SMPP senders, as the page workers and the port
+// threads call them. Each runs in the calling thread and blocks it.
+//
+// [WCTP], [Proxy] and [SMTP] are read from Config.Dat on every call, so an
+// edit reaches the next page. The internet pager keeps no state between calls,
+// so any number of workers and port threads may send through the one
+// KORInetPagingComp1 at once.
+//
+// Mended against the original, on purpose:
+// - only a text that begins with "MSTA " is a WCTP status query;
+// - a failed send of any kind comes back as false with a reason, never as an
+//   exception that would leave a worker's page behind;
+// - the SMPP pauses end early when the engine stops or calls are cancelled.
+#include <algorithm>
+#include <exception>
+
+#include "foundation/ConfigFile.h"
+#include "foundation/FileUtil.h"
+#include "protocols/KORInetPagingJobs.h"
+#include "service/InetSenders.h"
+#include "service/SrvcMainFrm.h"
+
+namespace nv {
+
+namespace {
+
+constexpr const char* kNoWctpProvider = "errorText=No WCTP Provider For This Page";
+constexpr std::chrono::milliseconds kSleepSlice{50};
+
+}  // namespace
+
+std::vector<std::string> replyLines(const std::string& text) {
+    std::vector<std::string> out;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(pos, end - pos);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) out.push_back(std::move(line));
+        pos = end + 1;
+    }
+    return out;
+}
+
+std::string replyListValue(const std::vector<std::string>& list, const std::string& name) {
+    for (const std::string& line : list) {
+        const auto eq = line.find('=');
+        if (eq != std::string::npos && equalsNoCase(line.substr(0, eq), name)) return line.substr(eq + 1);
+    }
+    return {};
+}
+
+std::string wctpReplyText(const std::vector<std::string>& list) {
+    std::string reply = replyListValue(list, "successText");
+    return reply.empty() ? replyListValue(list, "errorText") : reply;
+}
+
+InetPagingOptions TNerivaleSvcMain::inetPagingOptions() const {
+    InetPagingOptions o = m_options.inetPaging;
+    // Stop ends a post or a mail session at once; Cancelcall is only read
+    // before a WCTP page starts, as the port threads and workers expect.
+    o.cancel = &Terminate;
+    return o;
+}
+
+bool TNerivaleSvcMain::SendWCTPPage(const TQueueRec& page, const std::string& message,
+                                    std::vector<std::string>& replyList,
+                                    const std::vector<std::string>* responseChoices, bool useSecondary) {
+    if (Cancelcall.load()) return false;
+    const ProviderRec* provider = useSecondary ? page.SecondaryProvider.get() : page.PrimaryProvider.get();
+    replyList.clear();
+    if (!provider || !page.Recipient) {
+        replyList.push_back(kNoWctpProvider);
+        return false;
+    }
+    const std::string PIN = useSecondary ? page.Recipient->SecPIN() : page.Recipient->PIN();
+    const ConfigFile cfg = ConfigFile::inDataDirectory(m_options.dataDir, ConfigSide::Service);
+    std::string reply;
+    const bool ok = sendWCTPPage(KORInetPagingComp1, *provider, PIN, page.Recipient->NumericOnly(), message,
+                                 cfg.wctp(), cfg.proxy(), reply, responseChoices);
+    replyList = replyLines(reply);
+    return ok;
+}
+
+bool TNerivaleSvcMain::SendSMTPMessage(const std::string& to, const std::string& subject, const std::string& body) {
+    const SmtpSection smtp = ConfigFile::inDataDirectory(m_options.dataDir, ConfigSide::Service).smtp();
+    std::string line;
+    const bool ok = sendSMTPPage(KORInetPagingComp1, smtp, to, subject, body, line);
+    if (!line.empty()) WriteToLog(line);
+    return ok;
+}
+
+bool TNerivaleSvcMain::SendSMPPPage(const std::string& server, const std::string& port, const std::string& PIN,
+                                    const std::string& user, const std::string& password,
+                                    const std::string& message, std::int32_t secureMode, std::int32_t protocol,
+                                    bool reverse, bool numericOnly, std::string& messageId, std::string& reply) {
+    SmppPage page{server, port, PIN, user, password, message, secureMode, protocol, reverse, numericOnly};
+    // Stop ends the waits as a cancel does; the cancel flag itself is only read.
+    auto cancelled = [this] { return Cancelcall.load() || Terminate.load() || m_workers.stopFlag().load(); };
+    auto sleep = [this, cancelled](std::chrono::milliseconds d) {
+        while (d.count() > 0 && !cancelled()) {
+            const auto slice = std::min(d, kSleepSlice);
+            m_clock.sleepFor(slice);
+            d -= slice;
+        }
+    };
+    SmppSender sender([this](const std::string& line) { WriteToLog(line); }, cancelled, m_options.smpp, sleep);
+    return sender.send(page, messageId, reply);
+}
+
+void TNerivaleSvcMain::BindNetworkSenders(NetworkSenders& senders) {
+    senders.SendSMTPMessage = [this](const NetworkSend& s, std::string&, std::string&, std::vector<std::string>&) {
+        return SendSMTPMessage(s.PIN, s.subject, s.message);
+    };
+    senders.SendSMPPPage = [this](const NetworkSend& s, std::string& messageId, std::string& reply,
+                                  std::vector<std::string>&) {
+        const ProviderRec& p = s.provider;
+        return SendSMPPPage(p.SMPPServer(), std::to_string(p.SMPPort()), s.PIN, p.SMPPUserName(), p.SMPPPassword(),
+                            s.message, p.SMPPSecureMode(), p.SMPPProtocol(), s.page.Recipient->ReverseOrder(),
+                            s.page.Recipient->NumericOnly(), messageId, reply);
+    };
+    senders.SendWCTPPage = [this](const NetworkSend& s, std::string&, std::string&,
+                                  std::vector<std::string>& replyList) {
+        return SendWCTPPage(s.page, s.message, replyList, nullptr, s.hold);
+    };
+}
+
+}  // namespace nv

@@ -1,0 +1,175 @@
+#pragma once
+// The in-process engine for the WCTP, e-mail and SMPP sender tests: record
+// files and Config.Dat written byte by byte into a temporary data directory,
+// fast pauses, and the log read back from Log.Dat.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "foundation/Clock.h"
+#include "protocols/KORInetPaging.h"
+#include "service/SrvcMainFrm.h"
+#include "tests/peers/RecordFixtures.h"
+#include "tests/peers/TestSupport.h"
+
+namespace nv::test {
+
+using namespace std::chrono_literals;
+
+// A provider of Provider.dat with the fields the fixture writer leaves zero.
+struct ProviderSpec {
+    std::string name{};
+    std::uint8_t type = 0;
+    std::map<std::size_t, std::string> texts{};  // offset -> text field
+    std::map<std::size_t, std::int32_t> ints{};  // offset -> int32 field
+    std::int32_t msgLength = 0;
+};
+
+// Field offsets of ProviderRec.
+inline constexpr std::size_t kWCTPServer = 713, kWCTPPort = 969, kWCTPUser = 1725, kWCTPPass = 1761,
+                             kSMPPUserName = 2547, kSMPPPassword = 2573, kSMPPServer = 2607, kSMPPort = 2863,
+                             kSMPPSecureMode = 2867, kPageCount = 146;
+
+inline std::string providerFileOf(const std::vector<ProviderSpec>& specs) {
+    constexpr std::size_t kHeader = 57, kSize = 2871;
+    std::vector<ProviderFixture> fixtures;
+    for (const auto& s : specs) fixtures.push_back({.name = s.name, .deliveryType = s.type, .msgLength = s.msgLength});
+    std::string file = providerFile(fixtures);
+    for (std::size_t i = 0; i < specs.size(); ++i) {
+        for (const auto& [off, text] : specs[i].texts) {
+            const std::size_t at = kHeader + i * kSize + off;
+            file[at] = static_cast<char>(text.size());
+            file.replace(at + 1, text.size(), text);
+        }
+        for (const auto& [off, v] : specs[i].ints) std::memcpy(&file[kHeader + i * kSize + off], &v, 4);
+    }
+    return file;
+}
+
+inline std::int32_t providerInt(const std::string& file, std::size_t rec, std::size_t off) {
+    std::int32_t v = 0;
+    std::memcpy(&v, &file[57 + rec * 2871 + off], 4);
+    return v;
+}
+
+class InetEngineTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(initInternetPaging()); }
+    void TearDown() override { engine.reset(); }
+
+    // The engine, with port threads on `ports` when there are any.
+    void makeEngine(const std::vector<PortFixture>& ports = {}) {
+        engine.reset();
+        std::filesystem::remove(dir / "Log.Dat");
+        EngineOptions o;
+        o.dataDir = dir.path();
+        o.clock = &clock;
+        o.timerPeriod = 1h;
+        o.startPause = o.stopPause = o.cancelPause = 0ms;
+        o.joinBound = 10000ms;
+        o.smpp.connectWait = 2000ms;
+        o.smpp.responseWait = 3000ms;
+        o.smpp.partPause = o.smpp.inPartPause = 1ms;
+        o.inetPaging.httpTimeout = 3000ms;
+        o.inetPaging.partPause = 1ms;
+        o.outbound.threadStart = 0ms;
+        o.outbound.passPause = 2ms;
+        o.outbound.afterPass = 10ms;
+        o.outbound.hangupSettle = 5ms;
+        o.outbound.redialPause = 10ms;
+        o.outbound.spoolStart = 10ms;
+        o.outbound.spoolCycle = 10ms;
+        o.outbound.spoolPagesWait = 20ms;
+        o.outbound.secondaryBatchPause = 5ms;
+        engine = std::make_unique<TNerivaleSvcMain>(loop, o);
+        if (!ports.empty()) {
+            writeFile(dir / "Ports.dat", portFile(ports));
+            engine->StartServer();
+        }
+    }
+
+    // One route "Default" for every PIN.
+    void route(const std::string& primary, const std::string& secondary = "NONE", const std::string& eddr = {},
+               bool pinAsSubject = false) {
+        writeFile(dir / "NpaNxxRoute.dat",
+                  routeFile({{.name = "Default", .npanxx = "0000000000", .provider = primary,
+                              .secProvider = secondary, .eddr = eddr, .placePinInSubPri = pinAsSubject}}));
+    }
+    void providers(const std::vector<ProviderSpec>& specs) { writeFile(dir / "Provider.dat", providerFileOf(specs)); }
+    // Config.Dat: "[Section]\r\nKey=Value\r\n..." as the manager writes it.
+    void config(const std::string& text) { writeFile(dir / "Config.Dat", text); }
+
+    void page(const std::string& pin, const std::string& msg) {
+        bool submitted = false;
+        engine->KORTap1MsgReceived(nullptr, pin, msg, submitted);
+        ASSERT_TRUE(submitted);
+    }
+
+    std::vector<std::string> logTexts() {
+        std::vector<std::string> out;
+        std::string content = std::filesystem::exists(dir / "Log.Dat") ? readFile(dir / "Log.Dat") : "";
+        std::size_t pos = 0;
+        while (pos < content.size()) {
+            std::size_t end = content.find("\r\n", pos);
+            if (end == std::string::npos) end = content.size();
+            std::string line = content.substr(pos, end - pos);
+            auto sep = line.find(" - ");
+            out.push_back(sep == std::string::npos ? line : line.substr(sep + 3));
+            pos = end + 2;
+        }
+        return out;
+    }
+    std::vector<std::string> linesStarting(const std::string& prefix) {
+        std::vector<std::string> out;
+        for (auto& l : logTexts())
+            if (l.rfind(prefix, 0) == 0) out.push_back(l);
+        return out;
+    }
+    // Pumps the engine until `n` lines begin with `prefix`; those lines.
+    std::vector<std::string> waitLines(const std::string& prefix, std::size_t n = 1,
+                                       std::chrono::milliseconds bound = 20s) {
+        auto until = std::chrono::steady_clock::now() + bound;
+        while (std::chrono::steady_clock::now() < until) {
+            loop.pumpFor(5ms);
+            auto lines = linesStarting(prefix);
+            if (lines.size() >= n) return lines;
+        }
+        return linesStarting(prefix);
+    }
+    std::string waitLine(const std::string& prefix) {
+        auto lines = waitLines(prefix);
+        return lines.empty() ? "(no line " + prefix + ")" : lines.front();
+    }
+    // Lets posted counters and lines land.
+    void settle() { loop.pumpFor(30ms); }
+
+    TempDir dir;
+    ManualClock clock;
+    EventLoop loop;
+    std::unique_ptr<TNerivaleSvcMain> engine;
+};
+
+// A page record as the intake builds it, for calling a sender directly.
+inline PageRecordPtr pageFor(const ProviderRec& primary, const std::string& pin, const std::string& msg,
+                             const ProviderRec* secondary = nullptr, const std::string& secPin = {}) {
+    PageRecordPtr p = NewPageRecord();
+    p->Originator = kOriginator;
+    p->Recipient = std::make_unique<UserRec>();
+    p->Recipient->setUserID(kOriginator);
+    p->Recipient->setProviderName(primary.CompanyName());
+    p->Recipient->setSecProviderName(secondary ? secondary->CompanyName() : "NONE");
+    p->Recipient->setPIN(pin);
+    p->Recipient->setSecPIN(secPin.empty() ? pin : secPin);
+    p->PrimaryProvider = std::make_unique<ProviderRec>(primary);
+    if (secondary) p->SecondaryProvider = std::make_unique<ProviderRec>(*secondary);
+    p->MessageText = msg;
+    return p;
+}
+
+}  // namespace nv::test
