@@ -5,7 +5,7 @@ pkgs=(build-essential cmake ninja-build pkg-config
       libgtest-dev libgmock-dev googletest libbenchmark-dev
       libasio-dev libssl-dev libcurl4-openssl-dev libpugixml-dev
       python3 socat openssl systemd
-      kannel-extras)
+      kannel-extras libnet-snpp-perl)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
