@@ -120,6 +120,15 @@ void TNerivaleSvcMain::BindNetworkSenders(NetworkSenders& senders) {
                             s.message, p.SMPPSecureMode(), p.SMPPProtocol(), s.page.Recipient->ReverseOrder(),
                             s.page.Recipient->NumericOnly(), messageId, reply);
     };
+    senders.SendSNPPPage = [this](const NetworkSend& s, std::string& messageId, std::string& reply,
+                                  std::vector<std::string>&) {
+        const ProviderRec& p = s.provider;
+        // The caller identity comes from the page's primary provider in both modes.
+        const ProviderRec& primary = s.page.PrimaryProvider ? *s.page.PrimaryProvider : p;
+        return SendSNPPPage(p.SNPPServer(), p.SNPPPort(), s.PIN, p.SNPPUser() + " " + p.SNPPPass(), p.Coverage(),
+                            primary.SNPPCallerID(), s.message, p.MsgLength(), p.SNPPSecure(), p.TwoWay(),
+                            s.page.Recipient->ReverseOrder(), s.page.Recipient->NumericOnly(), messageId, reply);
+    };
     senders.SendWCTPPage = [this](const NetworkSend& s, std::string&, std::string&,
                                   std::vector<std::string>& replyList) {
         return SendWCTPPage(s.page, s.message, replyList, nullptr, s.hold);
