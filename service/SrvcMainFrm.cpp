@@ -82,9 +82,8 @@ void TNerivaleSvcMain::StartPipeServer() {
     }
 }
 
-// The device links, the port threads, the spooler and the inbound port arrive
-// with their own components; until then their steps keep their place in the
-// order and do nothing (and log nothing).
+// The device links, the port threads, the spooler and the inbound port live
+// in their own units (DeviceLinks, OutboundPorts, InboundPort).
 
 void TNerivaleSvcMain::StartPelmoraPortThread() {
     m_inboundStop.store(false);

@@ -130,8 +130,8 @@ private:
     void SendPipeDataPost(const std::string& text);
     void ApplyCounter(int id, std::int32_t value);
 
-    // StartServer's steps whose components come with the device, queue and
-    // inbound work; each does nothing until its component exists.
+    // StartServer's steps, in their order; a section that is switched off
+    // leaves its step without effect.
     void StartTNPPLink();
     void StartBrevicorPort();
     void StartSMSModem();
