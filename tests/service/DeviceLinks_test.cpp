@@ -27,6 +27,7 @@
 #include "tests/peers/TapTerminal.h"
 #include "tests/peers/TestSupport.h"
 #include "tests/peers/TnppPeer.h"
+#include "tests/service/FastTiming.h"
 
 namespace nv {
 namespace {
@@ -317,15 +318,7 @@ TEST_F(DeviceEngineTest, PortThreadsUseTheTapHandlersAndTheModem) {
     o.timerPeriod = 1h;
     o.startPause = o.stopPause = o.cancelPause = o.smsPause = 0ms;
     o.joinBound = 20000ms;
-    o.outbound.threadStart = 0ms;
-    o.outbound.passPause = 2ms;
-    o.outbound.afterPass = 10ms;
-    o.outbound.hangupSettle = 5ms;
-    o.outbound.redialPause = 10ms;
-    o.outbound.spoolStart = 10ms;
-    o.outbound.spoolCycle = 10ms;
-    o.outbound.spoolPagesWait = 20ms;
-    o.outbound.secondaryBatchPause = 5ms;
+    o.outbound = test::fastOutboundTiming();
     engine = std::make_unique<TNerivaleSvcMain>(loop, o);
     ProviderRec gsm;
     gsm.setCompanyName("Gsm");

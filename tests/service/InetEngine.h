@@ -17,6 +17,7 @@
 #include "service/SrvcMainFrm.h"
 #include "tests/peers/RecordFixtures.h"
 #include "tests/peers/TestSupport.h"
+#include "tests/service/FastTiming.h"
 
 namespace nv::test {
 
@@ -78,15 +79,7 @@ protected:
         o.smpp.partPause = o.smpp.inPartPause = 1ms;
         o.inetPaging.httpTimeout = 3000ms;
         o.inetPaging.partPause = 1ms;
-        o.outbound.threadStart = 0ms;
-        o.outbound.passPause = 2ms;
-        o.outbound.afterPass = 10ms;
-        o.outbound.hangupSettle = 5ms;
-        o.outbound.redialPause = 10ms;
-        o.outbound.spoolStart = 10ms;
-        o.outbound.spoolCycle = 10ms;
-        o.outbound.spoolPagesWait = 20ms;
-        o.outbound.secondaryBatchPause = 5ms;
+        o.outbound = test::fastOutboundTiming();
         engine = std::make_unique<TNerivaleSvcMain>(loop, o);
         if (!ports.empty()) {
             writeFile(dir / "Ports.dat", portFile(ports));
