@@ -4,6 +4,7 @@
 #include <memory>
 #include <thread>
 
+#include "foundation/TextUtil.h"
 #include "protocols/SmppClient.h"
 
 namespace nv {
@@ -20,17 +21,6 @@ constexpr const char* kSent = "Message Sent Successfully";
 constexpr const char* kNothingToSend = "No Message To Send!";
 constexpr const char* kNothingNumeric = "No Message To Send, Numeric Only Pager!";
 constexpr const char* kStatusQuery = "MSTA ";
-
-std::string withoutLineBreaks(std::string s) {
-    s.erase(std::remove_if(s.begin(), s.end(), [](char c) { return c == '\r' || c == '\n'; }), s.end());
-    return s;
-}
-
-std::string trimmed(const std::string& s) {
-    auto b = s.find_first_not_of(' ');
-    if (b == std::string::npos) return {};
-    return s.substr(b, s.find_last_not_of(' ') - b + 1);
-}
 
 bool portNumber(const std::string& text, std::uint16_t& port) {
     std::string t = trimmed(text);

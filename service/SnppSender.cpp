@@ -5,6 +5,7 @@
 #include <memory>
 #include <thread>
 
+#include "foundation/TextUtil.h"
 #include "protocols/SnppClient.h"
 
 namespace nv {
@@ -32,18 +33,7 @@ constexpr const char* kNoSendAck = "Error, No ACK Responce From Host For SEND Re
 constexpr const char* kNothingToSend = "No Message To Send!";
 constexpr const char* kNothingNumeric = "No Message To Send, Numeric Only Pager!";
 
-std::string withoutLineBreaks(std::string s) {
-    s.erase(std::remove_if(s.begin(), s.end(), [](char c) { return c == '\r' || c == '\n'; }), s.end());
-    return s;
-}
-
 bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
-
-std::string trimmed(const std::string& s) {
-    auto b = s.find_first_not_of(' ');
-    if (b == std::string::npos) return {};
-    return s.substr(b, s.find_last_not_of(' ') - b + 1);
-}
 
 // The reply without its code: the first four characters go when it is longer than `min`.
 std::string withoutCode(const std::string& reply, std::size_t min) {
