@@ -6,6 +6,9 @@ pkgs=(build-essential cmake ninja-build pkg-config
       libasio-dev libssl-dev libcurl4-openssl-dev libpugixml-dev
       python3 socat openssl systemd
       kannel-extras libnet-snpp-perl)
+# The tests run an npm SMPP server. Debian's node and npm only where no node is
+# on PATH: npm from Debian would replace a nodesource node that brings its own.
+command -v node >/dev/null 2>&1 || pkgs+=(nodejs npm)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
