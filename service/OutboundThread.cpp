@@ -16,16 +16,14 @@ namespace nv {
 void OutboundContext::requeue(PageRecordPtr page) {
     if (!page) return;
     std::lock_guard<std::mutex> q(queueLock);
-    queue.push_back(std::move(page));
-    std::stable_sort(queue.begin(), queue.end(), ComparePageOrder);
+    InsertInPageOrder(queue, std::move(page));
     counter(kCtQueued, static_cast<std::int32_t>(queue.size()));
 }
 
 void OutboundContext::toSecondary(PageRecordPtr page) {
     if (!page) return;
     std::lock_guard<std::mutex> s(secondaryLock);
-    secondary.push_back(std::move(page));
-    std::stable_sort(secondary.begin(), secondary.end(), ComparePageOrder);
+    InsertInPageOrder(secondary, std::move(page));
 }
 
 void OutboundContext::freePage(PageRecordPtr& page) {

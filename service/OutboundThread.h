@@ -125,6 +125,10 @@ struct OutboundContext {
 // (primary provider names, with case; absent compares equal).
 bool ComparePageOrder(const PageRecordPtr& a, const PageRecordPtr& b);
 bool CompareByProvider(const PageRecordPtr& a, const PageRecordPtr& b);
+// Appends `page` and leaves `list` as std::stable_sort by ComparePageOrder
+// would; a list already in that order costs one scan, not a sort. Caller holds
+// the list's lock.
+void InsertInPageOrder(std::vector<PageRecordPtr>& list, PageRecordPtr page);
 
 // The "[Delivery Fail]" line of a page no port could take.
 std::string deliveryFailLine(const TQueueRec& page, const std::string& providerName);

@@ -2,7 +2,7 @@
 // for the outbound port threads; while no port thread runs, AddToQueue refuses
 // every page that is not forced.
 #include <algorithm>
-#include <cstdio>
+#include <array>
 #include <exception>
 
 #include "foundation/FileUtil.h"
@@ -12,27 +12,58 @@ namespace nv {
 
 namespace {
 
-// Priorities compare as "%2.2d" texts, so 100 sorts before 20.
-std::string priorityKey(const TQueueRec& page) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%2.2d", page.Recipient ? page.Recipient->Priority() : 0);
-    return buf;
+// Priorities compare as "%2.2d" texts, so 100 sorts before 20. The text is
+// kept NUL-padded in a fixed array: comparing the arrays orders them as the
+// texts, without a heap string per comparison.
+using PriorityText = std::array<char, 16>;
+
+std::int32_t priorityOf(const TQueueRec& page) { return page.Recipient ? page.Recipient->Priority() : 0; }
+
+PriorityText priorityText(std::int32_t priority) {
+    PriorityText key{};
+    long long v = priority;
+    char* out = key.data();
+    if (v < 0) {
+        *out++ = '-';
+        v = -v;
+    }
+    char digits[20];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v != 0);
+    if (n < 2) digits[n++] = '0';  // "%2.2d": at least two digits
+    while (n > 0) *out++ = digits[--n];
+    return key;
 }
 
 bool isDuplicate(const TQueueRec& a, const TQueueRec& b) {
     if (!a.Recipient || !b.Recipient || !a.PrimaryProvider || !b.PrimaryProvider) return false;
-    return a.Recipient->PIN() == b.Recipient->PIN() && a.MessageText == b.MessageText &&
+    // The text first: it lives in the page, the others are read out of records.
+    return a.MessageText == b.MessageText && a.Recipient->PIN() == b.Recipient->PIN() &&
            a.PrimaryProvider->CompanyName() == b.PrimaryProvider->CompanyName();
 }
 
 }  // namespace
 
-// Sort order of the queue and of the secondary list.
+// Sort order of the queue and of the secondary list. The texts hold digits and
+// a sign only, so the comparison needs no case folding.
 bool ComparePageOrder(const PageRecordPtr& a, const PageRecordPtr& b) {
-    std::string ka = priorityKey(*a), kb = priorityKey(*b);
-    for (auto& c : ka) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    for (auto& c : kb) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ka < kb;
+    std::int32_t pa = priorityOf(*a), pb = priorityOf(*b);
+    return pa != pb && priorityText(pa) < priorityText(pb);
+}
+
+void InsertInPageOrder(std::vector<PageRecordPtr>& list, PageRecordPtr page) {
+    if (std::is_sorted(list.begin(), list.end(), ComparePageOrder)) {
+        // Where a stable sort would leave the newest page: after its equals.
+        auto at = std::upper_bound(list.begin(), list.end(), page, ComparePageOrder);
+        list.insert(at, std::move(page));
+        return;
+    }
+    // The spooler sorted by provider since; restore the order as a whole.
+    list.push_back(std::move(page));
+    std::stable_sort(list.begin(), list.end(), ComparePageOrder);
 }
 
 bool TNerivaleSvcMain::AddToQueue(PageRecordPtr& page, bool force) {
@@ -47,8 +78,7 @@ bool TNerivaleSvcMain::AddToQueue(PageRecordPtr& page, bool force) {
         }
         // The page's connection-error keys come from this number.
         if (page->Serial == 0) page->Serial = m_outbound->nextSerial.fetch_add(1);
-        m_queue.push_back(std::move(page));
-        std::stable_sort(m_queue.begin(), m_queue.end(), ComparePageOrder);
+        InsertInPageOrder(m_queue, std::move(page));
         PostUpdateCounters(kCtQueued, static_cast<std::int32_t>(m_queue.size()));
     } catch (const std::exception& e) {
         WriteToLog(std::string("[Exception Error] Error In Add To Queue: ") + e.what());

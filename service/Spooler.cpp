@@ -245,8 +245,7 @@ bool Spooler::secondaryStep(int& budget, bool& pauseAfter) {
     sl.erase(sl.begin());
     if (m_ctx.errors.AddConnectionError(ConnectionErrors::pageKey(*page))) {
         // Offered for its primary provider again.
-        m_ctx.queue.push_back(std::move(page));
-        std::stable_sort(m_ctx.queue.begin(), m_ctx.queue.end(), ComparePageOrder);
+        InsertInPageOrder(m_ctx.queue, std::move(page));
         m_ctx.counter(kCtQueued, static_cast<std::int32_t>(m_ctx.queue.size()));
         return true;
     }

@@ -231,6 +231,59 @@ TEST_F(SpoolerTest, ProvidersSortingLateGetTheirTurn) {
     EXPECT_EQ(port->Pages.front()->Recipient->ProviderName(), "Alpha");
 }
 
+// The queue keeps the order a stable sort on the priority text gives, whether
+// it was in that order before (insertion) or the spooler sorted it by provider.
+TEST(PageOrder, InsertingGivesWhatAStableSortGives) {
+    const std::vector<std::vector<std::int32_t>> cases = {
+        {5, 5, 5, 5},              // the intake's one priority: arrival order
+        {5, 100, 20, 5, 100, -1},  // "100" sorts before "20", "-1" first
+        {1, 2, 3, 2, 1},
+    };
+    for (const auto& priorities : cases) {
+        for (bool presorted : {true, false}) {
+            std::vector<PageRecordPtr> list, reference;
+            for (std::size_t i = 0; i < priorities.size(); ++i) {
+                PageRecordPtr p = NewPageRecord();
+                p->Recipient = std::make_unique<UserRec>();
+                p->Recipient->setPriority(priorities[i]);
+                p->MessageText = std::to_string(i);
+                reference.push_back(NewPageRecord());
+                reference.back()->Recipient = std::make_unique<UserRec>(*p->Recipient);
+                reference.back()->MessageText = p->MessageText;
+                if (presorted) {
+                    InsertInPageOrder(list, std::move(p));
+                } else {
+                    list.push_back(std::move(p));  // arrival order, as after a provider sort
+                }
+            }
+            PageRecordPtr last = NewPageRecord();
+            last->Recipient = std::make_unique<UserRec>();
+            last->Recipient->setPriority(priorities[0]);
+            last->MessageText = "new";
+            reference.push_back(NewPageRecord());
+            reference.back()->Recipient = std::make_unique<UserRec>(*last->Recipient);
+            reference.back()->MessageText = "new";
+            InsertInPageOrder(list, std::move(last));
+            std::stable_sort(reference.begin(), reference.end(), ComparePageOrder);
+            std::vector<std::string> got, want;
+            for (const auto& p : list) got.push_back(p->MessageText);
+            for (const auto& p : reference) want.push_back(p->MessageText);
+            EXPECT_EQ(got, want) << ::testing::PrintToString(priorities) << " presorted=" << presorted;
+        }
+    }
+    // The texts "-01" < "05" < "100" < "20".
+    std::vector<PageRecordPtr> list;
+    for (std::int32_t pr : {20, 5, 100, -1}) {
+        PageRecordPtr p = NewPageRecord();
+        p->Recipient = std::make_unique<UserRec>();
+        p->Recipient->setPriority(pr);
+        InsertInPageOrder(list, std::move(p));
+    }
+    std::vector<std::int32_t> order;
+    for (const auto& p : list) order.push_back(p->Recipient->Priority());
+    EXPECT_EQ(order, (std::vector<std::int32_t>{-1, 5, 100, 20}));
+}
+
 TEST(ConnectionErrors, ThirdErrorRemovesTheKeyAndKeysIgnoreCaseAndSeparators) {
     ConnectionErrors t;
     EXPECT_TRUE(t.AddConnectionError("Page12"));
