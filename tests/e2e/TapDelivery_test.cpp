@@ -4,8 +4,7 @@
 // real spooler pauses, so a page takes some seconds.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
+#include "tests/e2e/LogWatch.h"
 #include "tests/e2e/ZQSvcProcess.h"
 #include "tests/peers/FakeManager.h"
 #include "tests/peers/RecordFixtures.h"
@@ -24,39 +23,14 @@ protected:
         manager = std::make_unique<test::FakeManager>(dir / "PelmoraConfig");
     }
 
-    std::vector<std::string> logTexts() {
-        std::vector<std::string> out;
-        std::string content;
-        if (std::filesystem::is_directory(dir / "logs"))
-            for (const auto& e : std::filesystem::directory_iterator(dir / "logs")) content += test::readFile(e.path());
-        if (std::filesystem::exists(dir / "Log.Dat")) content += test::readFile(dir / "Log.Dat");
-        std::size_t pos = 0;
-        while (pos < content.size()) {
-            std::size_t end = content.find("\r\n", pos);
-            if (end == std::string::npos) break;
-            std::string line = content.substr(pos, end - pos);
-            auto sep = line.find(" - ");
-            out.push_back(sep == std::string::npos ? line : line.substr(sep + 3));
-            pos = end + 2;
-        }
-        return out;
-    }
+    std::vector<std::string> logTexts() { return log.lines(); }
     bool waitLog(const std::string& prefix, std::chrono::milliseconds bound = 30s) {
-        auto until = std::chrono::steady_clock::now() + bound;
-        while (std::chrono::steady_clock::now() < until) {
-            auto lines = logTexts();
-            if (std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }))
-                return true;
-            std::this_thread::sleep_for(50ms);
-        }
-        return false;
+        return log.waitFor(prefix, 1, bound);
     }
-    bool has(const std::string& text) {
-        auto lines = logTexts();
-        return std::find(lines.begin(), lines.end(), text) != lines.end();
-    }
+    bool has(const std::string& text) { return log.has(text); }
 
     test::TempDir dir;
+    test::LogWatch log{dir.path()};
     std::unique_ptr<test::FakeManager> manager;
 };
 
