@@ -151,6 +151,10 @@ void TapTerminal::run() {
 void TapTerminal::serve(int fd) {
     const bool socket = m_listenFd >= 0;
     while (!m_stop) {
+        if (!m_heldReply.empty() && m_holdAfter.load() < 0) {
+            writeAllFd(fd, m_heldReply);
+            m_heldReply.clear();
+        }
         pollfd p{fd, POLLIN, 0};
         if (::poll(&p, 1, 10) <= 0) continue;
         char buf[4096];
@@ -166,6 +170,11 @@ void TapTerminal::serve(int fd) {
             std::lock_guard lock(m_mutex);
             m_received += got;
             reply = m_dialogue.onBytes(got);
+            int holdAfter = m_holdAfter.load();
+            if (holdAfter >= 0 && m_dialogue.blocksSeen() > holdAfter) {
+                m_heldReply += reply;
+                reply.clear();
+            }
         }
         if (!reply.empty()) writeAllFd(fd, reply);
     }

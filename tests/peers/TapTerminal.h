@@ -82,6 +82,10 @@ public:
     bool loggedOut() const;
     // True once the TCP peer closed its connection.
     bool peerClosed() const { return m_peerClosed.load(); }
+    // Keeps back the answers from the block after the `blocks`-th on, until
+    // release(): the sender then waits in the middle of its batch.
+    void holdAfterBlocks(int blocks) { m_holdAfter.store(blocks); }
+    void release() { m_holdAfter.store(-1); }
 
 private:
     TapTerminal(TapScript script, int fd, int listenFd);
@@ -96,6 +100,8 @@ private:
     std::uint16_t m_port = 0;
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_peerClosed{false};
+    std::atomic<int> m_holdAfter{-1};
+    std::string m_heldReply;
     std::thread m_thread;
 };
 

@@ -300,6 +300,41 @@ TEST_F(OutboundTest, CancelCallEndsThePortThreadsAndStopTellsTheManager) {
     EXPECT_FALSE(engine->Cancelcall.load());
 }
 
+// clear_queues while a port works through its batch: the page on the wire is
+// finished, the rest of the batch and the waiting pages are dropped with their
+// lines, and the port serves the next page afterwards.
+TEST_F(OutboundTest, ClearQueuesDropsTheBatchBeingWorked) {
+    test::TapTerminal acme = test::TapTerminal::onTcp({});
+    acme.holdAfterBlocks(2);
+    ProviderRec p = tcpProvider("Acme", std::to_string(acme.port()));
+    for (int i = 0; i < 12; ++i) queue(p, "55510" + std::to_string(i), "Batch " + std::to_string(i));
+    start({kModemPort});
+    auto until = std::chrono::steady_clock::now() + 20s;
+    while (acme.blocksSeen() < 3 && std::chrono::steady_clock::now() < until) loop.pumpFor(5ms);
+    ASSERT_EQ(acme.blocksSeen(), 3);  // the third page waits for its answer
+    engine->PipeServer1PipeMessage("cmd=clear_queues");
+    acme.release();
+
+    ASSERT_TRUE(waitLines("[System] Modem1 Message Cleared From Queue - ", 7)) << ::testing::PrintToString(logTexts());
+    ASSERT_TRUE(waitLines("[TAP Connection Status] Modem1 Hanging-Up Port", 1));
+    EXPECT_TRUE(hasLine("[Operator Action] Message Queue Cleared!"));
+    EXPECT_TRUE(hasLine("[System] Modem1 Message Cleared From Queue - 555109 From Nerivale Server"));
+    EXPECT_EQ(countLines("[TAP Delivery OK] "), 3u);
+    EXPECT_EQ(engine->queueLength(), 0u);
+
+    // Nothing of the old batch comes back; a new page goes out on the same port.
+    queue(p, "5559999", "After the clear");
+    engine->AddToQueue(pending.back(), true);
+    pending.clear();
+    ASSERT_TRUE(waitLines("[TAP Delivery OK] ", 4));
+    stop();
+    EXPECT_TRUE(hasLine("[TAP Delivery OK] Modem1 Message Submitted For Processing ID:  - Nerivale Server "
+                        "PIN:5559999 Msg: After the clear"));
+    EXPECT_EQ(acme.blocksSeen(), 4);
+    EXPECT_EQ(countLines("[System] Modem1 Message Cleared From Queue - "), 7u);
+    for (const auto& line : logTexts()) EXPECT_EQ(line.find("Returned To Queue"), std::string::npos) << line;
+}
+
 // Many pages for several providers through several ports, some providers
 // failing: every page ends delivered or logged as given up, and nothing hangs.
 TEST_F(OutboundTest, StressEveryPageEndsDeliveredOrLogged) {
