@@ -119,7 +119,7 @@ public:
     std::string GetSimMsgs(TMsgListType) { return {}; }
 
     // Held by a caller that sends one page as several calls.
-    std::unique_lock<std::recursive_timed_mutex> lockModem();
+    std::unique_lock<std::recursive_mutex> lockModem();
 
 private:
     struct Answer;
@@ -154,7 +154,7 @@ private:
     void status(tStatusType type, const std::string& msg);
     bool stopRequested() const { return m_stop.load(); }
     bool pauseFor(std::chrono::milliseconds d);
-    bool acquire(std::unique_lock<std::recursive_timed_mutex>& lock);
+    bool acquire(std::unique_lock<std::recursive_mutex>& lock);
     void setInfo(std::string& field, const std::string& value);
 
     // Writes `bytes` and reads the answer until its final line, the time-out,
@@ -205,7 +205,7 @@ private:
     mutable std::mutex m_timingMutex;
     GsmTimings m_timings;
     // Lock order: m_modem before m_infoMutex / m_timingMutex; never the reverse.
-    std::recursive_timed_mutex m_modem;
+    std::recursive_mutex m_modem;
     std::unique_ptr<TServerThread> m_server;
 };
 
