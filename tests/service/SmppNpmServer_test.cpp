@@ -11,6 +11,7 @@
 #include "tests/peers/LoopbackServer.h"
 #include "tests/peers/NpmSmppServer.h"
 #include "tests/peers/TestSupport.h"
+#include "tests/service/SmppPages.h"
 
 namespace nv {
 namespace {
@@ -43,21 +44,10 @@ struct Harness {
 };
 
 SmppPage pageFor(std::uint16_t port, std::string message) {
-    SmppPage p;
-    p.server = "127.0.0.1";
-    p.port = std::to_string(port);
-    p.PIN = "5551234";
-    p.user = "nvuser";
-    p.password = "secret";
-    p.message = std::move(message);
-    return p;
+    return test::smppPageFor(port, std::move(message), "nvuser");
 }
 
-std::string words(std::size_t chars) {
-    std::string s;
-    while (s.size() < chars) s += "word ";
-    return s.substr(0, chars);
-}
+using test::words;
 
 TEST(SmppNpmServer, BindAndSubmitCarryTheAccountAndThePage) {
     NpmSmppServer server;

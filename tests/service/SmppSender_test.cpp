@@ -9,6 +9,7 @@
 #include "tests/peers/LoopbackServer.h"
 #include "tests/peers/SmppCentre.h"
 #include "tests/peers/TestSupport.h"
+#include "tests/service/SmppPages.h"
 
 namespace nv {
 namespace {
@@ -37,22 +38,8 @@ struct Harness {
     }
 };
 
-SmppPage pageFor(std::uint16_t port, std::string message) {
-    SmppPage p;
-    p.server = "127.0.0.1";
-    p.port = std::to_string(port);
-    p.PIN = "5551234";
-    p.user = "user";
-    p.password = "secret";
-    p.message = std::move(message);
-    return p;
-}
-
-std::string words(std::size_t chars) {
-    std::string s;
-    while (s.size() < chars) s += "word ";
-    return s.substr(0, chars);
-}
+using test::smppPageFor;
+using test::words;
 
 TEST(SmppSplit, WindowOf153WithMarks) {
     std::string cut;
@@ -86,7 +73,7 @@ TEST(SmppSender, FourHundredCharactersGoInThreeSessions) {
     Harness h;
     auto sender = h.sender();
     std::string id, reply;
-    ASSERT_TRUE(sender.send(pageFor(server.port(), words(400)), id, reply)) << reply;
+    ASSERT_TRUE(sender.send(smppPageFor(server.port(), words(400)), id, reply)) << reply;
     EXPECT_EQ(reply, "Message Sent Successfully");
     EXPECT_EQ(id, "MSG3");
     EXPECT_EQ(server.acceptedCount(), 3);
@@ -128,7 +115,7 @@ TEST(SmppSender, FailuresGiveOneConnectionLine) {
         Harness h;
         auto sender = h.sender();
         std::string id, reply;
-        EXPECT_FALSE(sender.send(pageFor(server.port(), "hello"), id, reply));
+        EXPECT_FALSE(sender.send(smppPageFor(server.port(), "hello"), id, reply));
         EXPECT_EQ(reply, c.reply);
         int connectionLines = 0;
         for (const auto& l : h.lines)
@@ -144,7 +131,7 @@ TEST(SmppSender, NothingToSend) {
     Harness h;
     auto sender = h.sender();
     std::string id, reply;
-    SmppPage p = pageFor(1, "no digits here");
+    SmppPage p = smppPageFor(1, "no digits here");
     p.numericOnly = true;
     EXPECT_FALSE(sender.send(p, id, reply));
     EXPECT_EQ(reply, "No Message To Send, Numeric Only Pager!");
@@ -161,7 +148,7 @@ TEST(SmppSender, StatusQueryAsksAboutTheGivenIdAndSetsTheStateText) {
     Harness h;
     auto sender = h.sender();
     std::string id, reply;
-    ASSERT_TRUE(sender.send(pageFor(server.port(), "MSTA XY77"), id, reply));
+    ASSERT_TRUE(sender.send(smppPageFor(server.port(), "MSTA XY77"), id, reply));
     EXPECT_EQ(reply, "Message Delivered and Read by Recipient");
     auto got = centre.received();
     ASSERT_GE(got.size(), 2u);
@@ -176,7 +163,7 @@ TEST(SmppSender, CancelledPageSubmitsNothing) {
     h.cancel = true;
     auto sender = h.sender();
     std::string id, reply;
-    EXPECT_FALSE(sender.send(pageFor(server.port(), "hello"), id, reply));
+    EXPECT_FALSE(sender.send(smppPageFor(server.port(), "hello"), id, reply));
     for (const auto& r : centre.received()) EXPECT_NE(r.commandId, smpp::kSubmitSm);
 }
 
@@ -191,11 +178,11 @@ TEST(SmppSender, TlsAndCimd2) {
     Harness h;
     auto sender = h.sender();
     std::string id, reply;
-    SmppPage p = pageFor(tls.port(), "over tls");
+    SmppPage p = smppPageFor(tls.port(), "over tls");
     p.secureMode = 0;
     EXPECT_TRUE(sender.send(p, id, reply)) << reply;
 
-    SmppPage c = pageFor(cimd.port(), "over cimd");
+    SmppPage c = smppPageFor(cimd.port(), "over cimd");
     c.protocol = 1;
     EXPECT_TRUE(sender.send(c, id, reply)) << reply;
     EXPECT_EQ(id, "261210120001");
