@@ -7,10 +7,10 @@
 #include <algorithm>
 
 #include "protocols/ModemConfig.h"
-#include "tests/e2e/LogWatch.h"
 #include "tests/e2e/ZQSvcProcess.h"
 #include "tests/peers/FakeManager.h"
 #include "tests/peers/HayesModem.h"
+#include "tests/peers/LogWatch.h"
 #include "tests/peers/RecordFixtures.h"
 #include "tests/peers/TestSupport.h"
 

@@ -4,9 +4,9 @@
 // real spooler pauses, so a page takes some seconds.
 #include <gtest/gtest.h>
 
-#include "tests/e2e/LogWatch.h"
 #include "tests/e2e/ZQSvcProcess.h"
 #include "tests/peers/FakeManager.h"
+#include "tests/peers/LogWatch.h"
 #include "tests/peers/RecordFixtures.h"
 #include "tests/peers/TapTerminal.h"
 #include "tests/peers/TestSupport.h"

@@ -23,6 +23,7 @@
 #include "service/SrvcMainFrm.h"
 #include "tests/peers/FakeManager.h"
 #include "tests/peers/GsmModem.h"
+#include "tests/peers/LogWatch.h"
 #include "tests/peers/RecordFixtures.h"
 #include "tests/peers/TapTerminal.h"
 #include "tests/peers/TestSupport.h"
@@ -139,25 +140,8 @@ protected:
         engine = std::make_unique<TNerivaleSvcMain>(loop, o);
         ASSERT_TRUE(engine->StartServer());
     }
-    std::vector<std::string> logTexts() {
-        std::vector<std::string> out;
-        const std::string content = std::filesystem::exists(dir / "Log.Dat") ? test::readFile(dir / "Log.Dat") : "";
-        std::size_t pos = 0;
-        for (std::size_t end; (end = content.find("\r\n", pos)) != std::string::npos; pos = end + 2) {
-            std::string line = content.substr(pos, end - pos);
-            auto sep = line.find(" - ");
-            out.push_back(sep == std::string::npos ? line : line.substr(sep + 3));
-        }
-        return out;
-    }
-    bool waitLog(const std::string& text) {
-        for (auto until = std::chrono::steady_clock::now() + 10s; std::chrono::steady_clock::now() < until;) {
-            loop.pumpFor(5ms);
-            for (const auto& t : logTexts())
-                if (t == text) return true;
-        }
-        return false;
-    }
+    std::vector<std::string> logTexts() { return log.lines(); }
+    bool waitLog(const std::string& text) { return log.waitForLine(text, 1, 10s); }
     // The lines from the set-up steps, in their order.
     std::vector<std::string> deviceLines() {
         std::vector<std::string> out;
@@ -185,6 +169,7 @@ protected:
     test::TempDir dir;
     ManualClock clock;
     EventLoop loop;
+    test::LogWatch log{dir.path(), [this] { loop.pumpFor(5ms); }};
     std::unique_ptr<test::FakeManager> manager;
     std::unique_ptr<TNerivaleSvcMain> engine;
 };

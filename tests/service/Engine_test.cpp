@@ -8,6 +8,7 @@
 #include "service/PageIntake.h"
 #include "service/SrvcMainFrm.h"
 #include "tests/peers/FakeManager.h"
+#include "tests/peers/LogWatch.h"
 #include "tests/peers/RecordFixtures.h"
 #include "tests/peers/TestSupport.h"
 
@@ -57,33 +58,13 @@ protected:
         return out;
     }
     // Log.Dat's texts without their time stamps.
-    std::vector<std::string> logTexts() {
-        std::vector<std::string> out;
-        std::string content = std::filesystem::exists(dir / "Log.Dat") ? test::readFile(dir / "Log.Dat") : "";
-        std::size_t pos = 0;
-        while (pos < content.size()) {
-            std::size_t end = content.find("\r\n", pos);
-            if (end == std::string::npos) end = content.size();
-            std::string line = content.substr(pos, end - pos);
-            auto sep = line.find(" - ");
-            out.push_back(sep == std::string::npos ? line : line.substr(sep + 3));
-            pos = end + 2;
-        }
-        return out;
-    }
-    bool waitLog(const std::string& text) {
-        auto until = std::chrono::steady_clock::now() + 5s;
-        while (std::chrono::steady_clock::now() < until) {
-            loop.pumpFor(5ms);
-            for (const auto& t : logTexts())
-                if (t == text) return true;
-        }
-        return false;
-    }
+    std::vector<std::string> logTexts() { return log.lines(); }
+    bool waitLog(const std::string& text) { return log.waitForLine(text, 1, 5s); }
 
     test::TempDir dir;
     ManualClock clock;
     EventLoop loop;
+    test::LogWatch log{dir.path(), [this] { loop.pumpFor(5ms); }};
     std::unique_ptr<test::FakeManager> manager;
     std::unique_ptr<TNerivaleSvcMain> engine;
 };

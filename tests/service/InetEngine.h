@@ -15,6 +15,7 @@
 #include "foundation/Clock.h"
 #include "protocols/KORInetPaging.h"
 #include "service/SrvcMainFrm.h"
+#include "tests/peers/LogWatch.h"
 #include "tests/peers/RecordFixtures.h"
 #include "tests/peers/TestSupport.h"
 #include "tests/service/FastTiming.h"
@@ -104,47 +105,22 @@ protected:
         ASSERT_TRUE(submitted);
     }
 
-    std::vector<std::string> logTexts() {
-        std::vector<std::string> out;
-        std::string content = std::filesystem::exists(dir / "Log.Dat") ? readFile(dir / "Log.Dat") : "";
-        std::size_t pos = 0;
-        while (pos < content.size()) {
-            std::size_t end = content.find("\r\n", pos);
-            if (end == std::string::npos) end = content.size();
-            std::string line = content.substr(pos, end - pos);
-            auto sep = line.find(" - ");
-            out.push_back(sep == std::string::npos ? line : line.substr(sep + 3));
-            pos = end + 2;
-        }
-        return out;
-    }
-    std::vector<std::string> linesStarting(const std::string& prefix) {
-        std::vector<std::string> out;
-        for (auto& l : logTexts())
-            if (l.rfind(prefix, 0) == 0) out.push_back(l);
-        return out;
-    }
+    std::vector<std::string> logTexts() { return log.lines(); }
+    std::vector<std::string> linesStarting(const std::string& prefix) { return log.starting(prefix); }
     // Pumps the engine until `n` lines begin with `prefix`; those lines.
     std::vector<std::string> waitLines(const std::string& prefix, std::size_t n = 1,
                                        std::chrono::milliseconds bound = 20s) {
-        auto until = std::chrono::steady_clock::now() + bound;
-        while (std::chrono::steady_clock::now() < until) {
-            loop.pumpFor(5ms);
-            auto lines = linesStarting(prefix);
-            if (lines.size() >= n) return lines;
-        }
+        log.waitFor(prefix, n, bound);
         return linesStarting(prefix);
     }
-    std::string waitLine(const std::string& prefix) {
-        auto lines = waitLines(prefix);
-        return lines.empty() ? "(no line " + prefix + ")" : lines.front();
-    }
+    std::string waitLine(const std::string& prefix) { return log.waitLine(prefix, 20s); }
     // Lets posted counters and lines land.
     void settle() { loop.pumpFor(30ms); }
 
     TempDir dir;
     ManualClock clock;
     EventLoop loop;
+    LogWatch log{dir.path(), [this] { loop.pumpFor(5ms); }};
     std::unique_ptr<TNerivaleSvcMain> engine;
 };
 

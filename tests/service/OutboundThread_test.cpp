@@ -14,6 +14,7 @@
 #include "service/SrvcMainFrm.h"
 #include "tests/peers/FakeManager.h"
 #include "tests/peers/HayesModem.h"
+#include "tests/peers/LogWatch.h"
 #include "tests/peers/RecordFixtures.h"
 #include "tests/peers/TapTerminal.h"
 #include "tests/peers/TestSupport.h"
@@ -88,38 +89,13 @@ protected:
         pending.push_back(std::move(page));
     }
 
-    std::vector<std::string> logTexts() {
-        std::vector<std::string> out;
-        std::string content = std::filesystem::exists(dir / "Log.Dat") ? test::readFile(dir / "Log.Dat") : "";
-        std::size_t pos = 0;
-        while (pos < content.size()) {
-            std::size_t end = content.find("\r\n", pos);
-            if (end == std::string::npos) end = content.size();
-            std::string line = content.substr(pos, end - pos);
-            auto sep = line.find(" - ");
-            out.push_back(sep == std::string::npos ? line : line.substr(sep + 3));
-            pos = end + 2;
-        }
-        return out;
-    }
-    std::size_t countLines(const std::string& prefix) {
-        auto lines = logTexts();
-        return static_cast<std::size_t>(
-            std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
-    }
+    std::vector<std::string> logTexts() { return log.lines(); }
+    std::size_t countLines(const std::string& prefix) { return log.count(prefix); }
     // Pumps the engine until `n` lines begin with `prefix`.
     bool waitLines(const std::string& prefix, std::size_t n, std::chrono::milliseconds bound = 20s) {
-        auto until = std::chrono::steady_clock::now() + bound;
-        while (std::chrono::steady_clock::now() < until) {
-            loop.pumpFor(10ms);
-            if (countLines(prefix) >= n) return true;
-        }
-        return false;
+        return log.waitFor(prefix, n, bound);
     }
-    bool hasLine(const std::string& text) {
-        auto lines = logTexts();
-        return std::find(lines.begin(), lines.end(), text) != lines.end();
-    }
+    bool hasLine(const std::string& text) { return log.has(text); }
     void stop() {
         engine->StopServer();
         loop.pumpFor(20ms);
@@ -129,6 +105,7 @@ protected:
     ManualClock manual;
     test::ScaledClock pagerClock{20};
     EventLoop loop;
+    test::LogWatch log{dir.path(), [this] { loop.pumpFor(10ms); }};
     std::unique_ptr<test::FakeManager> manager;
     std::vector<PageRecordPtr> pending;
     std::unique_ptr<TNerivaleSvcMain> engine;

@@ -10,6 +10,7 @@
 #include "foundation/Clock.h"
 #include "platform/KORCom32.h"
 #include "service/SrvcMainFrm.h"
+#include "tests/peers/LogWatch.h"
 #include "tests/peers/RecordFixtures.h"
 #include "tests/peers/SnppPeer.h"
 #include "tests/peers/TestSupport.h"
@@ -85,30 +86,9 @@ protected:
         ASSERT_TRUE(submitted);
     }
 
-    Lines logTexts() {
-        Lines out;
-        std::string content = std::filesystem::exists(dir / "Log.Dat") ? test::readFile(dir / "Log.Dat") : "";
-        std::size_t pos = 0;
-        while (pos < content.size()) {
-            std::size_t end = content.find("\r\n", pos);
-            if (end == std::string::npos) end = content.size();
-            std::string line = content.substr(pos, end - pos);
-            auto sep = line.find(" - ");
-            out.push_back(sep == std::string::npos ? line : line.substr(sep + 3));
-            pos = end + 2;
-        }
-        return out;
-    }
+    Lines logTexts() { return log.lines(); }
     // Pumps until a line starting with `prefix` is in the log; that line.
-    std::string waitLine(const std::string& prefix) {
-        auto until = std::chrono::steady_clock::now() + 10s;
-        while (std::chrono::steady_clock::now() < until) {
-            loop.pumpFor(5ms);
-            for (const auto& t : logTexts())
-                if (t.rfind(prefix, 0) == 0) return t;
-        }
-        return "(no line " + prefix + ")";
-    }
+    std::string waitLine(const std::string& prefix) { return log.waitLine(prefix, 10s); }
     // The worker's lines: everything after the intake's.
     Lines workerLines() {
         Lines out;
@@ -122,6 +102,7 @@ protected:
     test::TempDir dir;
     ManualClock clock;
     EventLoop loop;
+    test::LogWatch log{dir.path(), [this] { loop.pumpFor(5ms); }};
     std::unique_ptr<TNerivaleSvcMain> engine;
 };
 
