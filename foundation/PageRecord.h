@@ -31,6 +31,12 @@ PageRecordPtr NewPageRecord();
 // happens for an empty pointer. Always true.
 bool FreePageRecord(PageRecordPtr& rec);
 
+// True when the page's user names a secondary provider ("NONE" names none).
+inline bool namesSecondary(const TQueueRec& page) {
+    const std::string name = page.Recipient ? page.Recipient->SecProviderName() : std::string();
+    return !name.empty() && name != "NONE";
+}
+
 // Cuts `s` before the first "(N)#*&(", then before the first ")#*&(", then
 // removes every CR and LF.
 void StripMessageMarkers(std::string& s);

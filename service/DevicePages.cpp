@@ -7,23 +7,12 @@
 #include "foundation/RecordAccess.h"
 #include "protocols/KORTNPP.h"
 #include "service/SmsSender.h"
+#include "foundation/TextUtil.h"
 #include "service/SrvcMainFrm.h"
 
 namespace nv {
 
 namespace {
-
-// The message with every LF and then every CR removed.
-std::string cleanedText(std::string s) {
-    std::erase(s, '\n');
-    std::erase(s, '\r');
-    return s;
-}
-
-bool namesSecondary(const TQueueRec& page) {
-    const std::string name = page.Recipient->SecProviderName();
-    return !name.empty() && name != "NONE";
-}
 
 // The three lines a worker's result may log.
 struct ResultLines {
@@ -85,7 +74,7 @@ bool TNerivaleSvcMain::SendSMSPage(const std::string& smsCentre, const std::stri
 }
 
 void TNerivaleSvcMain::SendTNPPWorkerPage(PageRecordPtr& page) {
-    const std::string text = cleanedText(page->MessageText);
+    const std::string text = withoutLineBreaks(page->MessageText);
     const std::string PIN = page->Recipient->PIN();
     const std::string who = page->Recipient->UserID();
     const TnppSection cfg = ConfigFile::inDataDirectory(m_options.dataDir, ConfigSide::Service).tnpp();

@@ -16,6 +16,7 @@
 #include "service/InetSenders.h"
 #include "service/PageIntake.h"
 #include "service/SnppSender.h"
+#include "foundation/TextUtil.h"
 #include "service/SrvcMainFrm.h"
 
 namespace nv {
@@ -38,17 +39,6 @@ constexpr WorkerMethod kSmpp{"SMPP", {kCtSMPP, kCtTransaction}, true, false, tru
 constexpr WorkerMethod kWctp{"WCTP", {kCtWCTP, kCtTransaction}, true, true, false};
 constexpr WorkerMethod kTapIp{"TAPIP", {kCtTap, kCtTransaction}, true, false, true};
 
-// The message with every LF and then every CR removed.
-std::string cleanedText(std::string s) {
-    std::erase(s, '\n');
-    std::erase(s, '\r');
-    return s;
-}
-
-bool namesSecondary(const TQueueRec& page) {
-    const std::string name = page.Recipient->SecProviderName();
-    return !name.empty() && name != "NONE";
-}
 
 // One attempt's texts, as the sender left them.
 struct Attempt {
@@ -159,7 +149,7 @@ void TNerivaleSvcMain::BMDThread1Execute(PageRecordPtr page) {
     const ProviderRec& provider = *page->PrimaryProvider;
     const UserRec& user = *page->Recipient;
     Attempt a{page->MessageText, user.PIN(), {}, {}};
-    const std::string cleaned = cleanedText(a.message);
+    const std::string cleaned = withoutLineBreaks(a.message);
     if (Cancelcall.load()) {
         // Taken in before the cancel: report it rather than drop it unseen.
         failUnsent(*this, page, a, "Call Canceled");
