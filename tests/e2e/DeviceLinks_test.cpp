@@ -11,6 +11,7 @@
 #include "tests/e2e/ZQSvcProcess.h"
 #include "tests/peers/FakeManager.h"
 #include "tests/peers/GsmModem.h"
+#include "tests/peers/LogWatch.h"
 #include "tests/peers/RecordFixtures.h"
 #include "tests/peers/TestSupport.h"
 #include "tests/peers/TnppPeer.h"
@@ -25,31 +26,11 @@ protected:
     void link(int com, const std::string& device) {
         std::filesystem::create_symlink(device, dir / ("COM" + std::to_string(com)));
     }
-    std::vector<std::string> logTexts() {
-        std::vector<std::string> out;
-        // During hour 00 the service may archive Log.Dat under logs/ at any tick.
-        std::string content;
-        if (std::filesystem::is_directory(dir / "logs"))
-            for (const auto& e : std::filesystem::directory_iterator(dir / "logs")) content += test::readFile(e.path());
-        if (std::filesystem::exists(dir / "Log.Dat")) content += test::readFile(dir / "Log.Dat");
-        std::size_t pos = 0;
-        for (std::size_t end; (end = content.find("\r\n", pos)) != std::string::npos; pos = end + 2) {
-            std::string line = content.substr(pos, end - pos);
-            auto sep = line.find(" - ");
-            out.push_back(sep == std::string::npos ? line : line.substr(sep + 3));
-        }
-        return out;
-    }
-    bool waitLog(const std::string& text) {
-        return test::waitUntil(
-            [&] {
-                auto t = logTexts();
-                return std::find(t.begin(), t.end(), text) != t.end();
-            },
-            15s);
-    }
+    std::vector<std::string> logTexts() { return log.lines(); }
+    bool waitLog(const std::string& text) { return log.waitForLine(text, 1, 15s); }
 
     test::TempDir dir;
+    test::LogWatch log{dir.path()};
 };
 
 TEST_F(DeviceLinksE2e, DevicesOpenAtStartAndCarryTestPages) {

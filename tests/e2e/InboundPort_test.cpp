@@ -7,6 +7,7 @@
 
 #include "tests/e2e/ZQSvcProcess.h"
 #include "tests/peers/FakeManager.h"
+#include "tests/peers/LogWatch.h"
 #include "tests/peers/RecordFixtures.h"
 #include "tests/peers/TestSupport.h"
 
@@ -49,25 +50,9 @@ protected:
         std::filesystem::create_symlink(p.slavePath(), dir / "COM1");
     }
 
-    std::vector<std::string> logTexts() {
-        std::vector<std::string> out;
-        if (!std::filesystem::exists(dir / "Log.Dat")) return out;
-        const std::string content = test::readFile(dir / "Log.Dat");
-        std::size_t pos = 0;
-        for (std::size_t end; (end = content.find("\r\n", pos)) != std::string::npos; pos = end + 2) {
-            std::string line = content.substr(pos, end - pos);
-            auto sep = line.find(" - ");
-            out.push_back(sep == std::string::npos ? line : line.substr(sep + 3));
-        }
-        return out;
-    }
-    std::size_t logCount(const std::string& text) {
-        auto texts = logTexts();
-        return static_cast<std::size_t>(std::count(texts.begin(), texts.end(), text));
-    }
-    bool waitLog(const std::string& text, std::size_t times = 1) {
-        return test::waitUntil([&] { return logCount(text) >= times; }, 15s);
-    }
+    std::vector<std::string> logTexts() { return log.lines(); }
+    std::size_t logCount(const std::string& text) { return log.occurrences(text); }
+    bool waitLog(const std::string& text, std::size_t times = 1) { return log.waitForLine(text, times, 15s); }
     // The lines logged from `from` on, in order.
     std::vector<std::string> linesFrom(std::size_t from) {
         auto texts = logTexts();
@@ -76,6 +61,7 @@ protected:
     }
 
     test::TempDir dir;
+    test::LogWatch log{dir.path()};
     std::unique_ptr<test::PtyPair> pty = std::make_unique<test::PtyPair>();
     std::unique_ptr<test::FakeManager> manager;
     std::unique_ptr<test::ZQSvcProcess> service;

@@ -10,6 +10,7 @@
 #include "tests/e2e/ZQSvcProcess.h"
 #include "tests/peers/FakeManager.h"
 #include "tests/peers/HttpPeer.h"
+#include "tests/peers/LogWatch.h"
 #include "tests/peers/LoopbackServer.h"
 #include "tests/peers/RecordFixtures.h"
 #include "tests/peers/SmppCentre.h"
@@ -32,37 +33,9 @@ void putInt32(std::string& file, std::size_t rec, std::size_t off, std::int32_t 
     std::memcpy(&file[kHeader + rec * kProviderSize + off], &v, 4);
 }
 
-std::vector<std::string> logTexts(const std::filesystem::path& dir) {
-    std::vector<std::string> out;
-    // During hour 00 the service may archive Log.Dat under logs/ at any tick.
-    std::string content;
-    if (std::filesystem::is_directory(dir / "logs"))
-        for (const auto& e : std::filesystem::directory_iterator(dir / "logs")) content += test::readFile(e.path());
-    if (std::filesystem::exists(dir / "Log.Dat")) content += test::readFile(dir / "Log.Dat");
-    std::size_t pos = 0;
-    while (pos < content.size()) {
-        std::size_t end = content.find("\r\n", pos);
-        if (end == std::string::npos) break;  // a line still being written
-        std::string line = content.substr(pos, end - pos);
-        auto sep = line.find(" - ");
-        out.push_back(sep == std::string::npos ? line : line.substr(sep + 3));
-        pos = end + 2;
-    }
-    return out;
-}
-
-bool waitLog(const std::filesystem::path& dir, const std::string& text) {
-    return test::waitUntil(
-        [&] {
-            for (const auto& t : logTexts(dir))
-                if (t == text) return true;
-            return false;
-        },
-        15s);
-}
-
 TEST(ZQSvcInetPages, TestPagesGoOutByWctpMailAndSmpp) {
     test::TempDir dir;
+    test::LogWatch log{dir.path()};
     test::HttpPeer wctp;
     wctp.setReply({200, "OK",
                    "<?xml version=\"1.0\"?><wctp-Operation wctpVersion=\"wctp-dtd-v1r1\"><wctp-SubmitClientResponse>"
@@ -90,7 +63,7 @@ TEST(ZQSvcInetPages, TestPagesGoOutByWctpMailAndSmpp) {
 
     test::FakeManager manager(dir / "PelmoraConfig");
     test::ZQSvcProcess service(ZQSVC_PATH, dir / "Nerivale.ini", dir.path());
-    ASSERT_TRUE(waitLog(dir.path(), "[System] Nerivale Server Started")) << test::readFile(dir / "stderr.txt");
+    ASSERT_TRUE(log.waitForLine("[System] Nerivale Server Started", 1, 15s)) << test::readFile(dir / "stderr.txt");
 
     const std::string msg = " Msg: Nerivale Server Test Message";
     struct Case {
@@ -102,7 +75,7 @@ TEST(ZQSvcInetPages, TestPagesGoOutByWctpMailAndSmpp) {
     };
     for (const auto& c : cases) {
         ASSERT_TRUE(test::sendCommand(dir / "PelmoraServer", "cmd=test_page\r\npin=" + c.pin + "\r\n"));
-        EXPECT_TRUE(waitLog(dir.path(), c.line)) << c.pin;
+        EXPECT_TRUE(log.waitForLine(c.line, 1, 15s)) << c.pin;
     }
     EXPECT_EQ(wctp.requests().size(), 1u);
     ASSERT_EQ(smtp.messages().size(), 1u);

@@ -6,6 +6,7 @@
 
 #include "tests/e2e/ZQSvcProcess.h"
 #include "tests/peers/FakeManager.h"
+#include "tests/peers/LogWatch.h"
 #include "tests/peers/RecordFixtures.h"
 #include "tests/peers/TestSupport.h"
 
@@ -31,34 +32,14 @@ protected:
     // thread's "[System]" lines, whose order is fixed (other threads interleave).
     std::vector<std::string> logTexts(bool systemOnly = false) {
         std::vector<std::string> out;
-        // During hour 00 the service may archive Log.Dat under logs/ at any tick.
-        std::string content;
-        if (std::filesystem::is_directory(dir / "logs"))
-            for (const auto& e : std::filesystem::directory_iterator(dir / "logs")) content += test::readFile(e.path());
-        if (std::filesystem::exists(dir / "Log.Dat")) content += test::readFile(dir / "Log.Dat");
-        std::size_t pos = 0;
-        while (pos < content.size()) {
-            std::size_t end = content.find("\r\n", pos);
-            if (end == std::string::npos) break;  // a line still being written
-            std::string line = content.substr(pos, end - pos);
-            auto sep = line.find(" - ");
-            std::string text = sep == std::string::npos ? line : line.substr(sep + 3);
+        for (auto& text : log.lines()) {
             // The spooler's "[System] Queue Services" lines come from its own thread.
             bool engineLine = text.rfind("[System] ", 0) == 0 && text.rfind("[System] Queue Services ", 0) != 0;
-            if (!systemOnly || engineLine) out.push_back(text);
-            pos = end + 2;
+            if (!systemOnly || engineLine) out.push_back(std::move(text));
         }
         return out;
     }
-    bool waitLog(const std::string& text) {
-        return test::waitUntil(
-            [&] {
-                for (const auto& t : logTexts())
-                    if (t == text) return true;
-                return false;
-            },
-            10s);
-    }
+    bool waitLog(const std::string& text) { return log.waitForLine(text, 1, 10s); }
 
     // The replies to one command, without log lines and the queue length the
     // engine sends every second; a ping sent after it marks the end.
@@ -79,6 +60,7 @@ protected:
     }
 
     test::TempDir dir;
+    test::LogWatch log{dir.path()};
     std::unique_ptr<test::FakeManager> manager;
     std::unique_ptr<test::ZQSvcProcess> service;
 };
