@@ -1,11 +1,5 @@
 #include "tests/peers/HttpPeer.h"
 
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <stdexcept>
-
 #include "foundation/FileUtil.h"
 #include "tests/peers/PeerNet.h"
 
@@ -41,23 +35,9 @@ std::string HttpRequest::header(const std::string& name) const {
     return {};
 }
 
-HttpPeer::HttpPeer(Tls tls) : m_tls(tls) {
-    m_listen = listenLoopback(m_port, SOCK_STREAM);
-    if (m_listen < 0) throw std::runtime_error("HttpPeer: cannot listen");
-    m_acceptor = std::thread([this] { acceptLoop(); });
-}
+HttpPeer::HttpPeer(Tls tls) : m_tls(tls), m_listener("HttpPeer", [this](PeerStream& s) { serve(s); }) {}
 
-HttpPeer::~HttpPeer() {
-    m_stop = true;
-    if (m_acceptor.joinable()) m_acceptor.join();
-    std::vector<std::thread> workers;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        workers.swap(m_workers);
-    }
-    for (std::thread& t : workers) t.join();
-    ::close(m_listen);
-}
+HttpPeer::~HttpPeer() = default;
 
 void HttpPeer::setReply(HttpReply reply) {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -81,20 +61,7 @@ HttpReply HttpPeer::replyFor(const std::string& body) const {
     return m_default;
 }
 
-void HttpPeer::acceptLoop() {
-    while (!m_stop) {
-        pollfd p{m_listen, POLLIN, 0};
-        if (::poll(&p, 1, 50) <= 0) continue;
-        int fd = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
-        ++m_connections;
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_workers.emplace_back([this, fd] { serve(fd); });
-    }
-}
-
-void HttpPeer::serve(int fd) {
-    PeerStream stream(fd, m_stop);
+void HttpPeer::serve(PeerStream& stream) {
     if (m_tls == Tls::On && !stream.startTls(selfSignedServerContext())) return;
     HttpRequest request;
     std::string head;
@@ -113,7 +80,7 @@ void HttpPeer::serve(int fd) {
     }
     const HttpReply reply = replyFor(request.body);
     for (auto end = std::chrono::steady_clock::now() + reply.delay; std::chrono::steady_clock::now() < end;) {
-        if (m_stop) return;
+        if (m_listener.stopping()) return;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     stream.write("HTTP/1.1 " + std::to_string(reply.status) + " " + reply.reason + "\r\nContent-Type: " +
@@ -128,7 +95,7 @@ void HttpPeer::tunnel(PeerStream& client, const std::string& target) {
         client.write("HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\n\r\n");
         return;
     }
-    PeerStream server(fd, m_stop);
+    PeerStream server(fd, m_listener.stopping());
     client.write("HTTP/1.1 200 Connection established\r\n\r\n");
     for (;;) {
         std::string bytes;

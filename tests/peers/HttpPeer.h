@@ -4,13 +4,14 @@
 // it presents a self-signed certificate. It also serves as a forward proxy: a
 // request in absolute form is answered like any other (and recorded with its
 // Proxy-Authorization), a CONNECT is tunnelled to 127.0.0.1:<port asked for>.
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "tests/peers/PeerListener.h"
 
 namespace nv::test {
 
@@ -38,31 +39,25 @@ public:
     HttpPeer(const HttpPeer&) = delete;
     HttpPeer& operator=(const HttpPeer&) = delete;
 
-    std::uint16_t port() const { return m_port; }
+    std::uint16_t port() const { return m_listener.port(); }
     void setReply(HttpReply reply);
     // Requests whose body holds `marker` get `reply` instead of the default.
     void addReply(std::string marker, HttpReply reply);
     std::vector<HttpRequest> requests() const;
     // TCP connections accepted (TLS handshakes that failed included).
-    int connections() const { return m_connections; }
+    int connections() const { return m_listener.accepted(); }
 
 private:
-    void acceptLoop();
-    void serve(int fd);
+    void serve(PeerStream& stream);
     HttpReply replyFor(const std::string& body) const;
-    void tunnel(class PeerStream& client, const std::string& target);
+    void tunnel(PeerStream& client, const std::string& target);
 
     Tls m_tls;
-    int m_listen = -1;
-    std::uint16_t m_port = 0;
-    std::atomic<bool> m_stop{false};
-    std::atomic<int> m_connections{0};
     mutable std::mutex m_mutex;
     HttpReply m_default;
     std::vector<std::pair<std::string, HttpReply>> m_rules;
     std::vector<HttpRequest> m_requests;
-    std::vector<std::thread> m_workers;
-    std::thread m_acceptor;
+    PeerListener m_listener;  // last: its threads end before the rest goes
 };
 
 }  // namespace nv::test

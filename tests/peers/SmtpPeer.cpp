@@ -1,11 +1,5 @@
 #include "tests/peers/SmtpPeer.h"
 
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <stdexcept>
-
 #include "foundation/FileUtil.h"
 #include "tests/peers/PeerNet.h"
 
@@ -36,23 +30,10 @@ bool startsNoCase(const std::string& line, const char* prefix) {
 
 }  // namespace
 
-SmtpPeer::SmtpPeer(SmtpPeerOptions options) : m_options(std::move(options)) {
-    m_listen = listenLoopback(m_port, SOCK_STREAM);
-    if (m_listen < 0) throw std::runtime_error("SmtpPeer: cannot listen");
-    m_acceptor = std::thread([this] { acceptLoop(); });
-}
+SmtpPeer::SmtpPeer(SmtpPeerOptions options)
+    : m_options(std::move(options)), m_listener("SmtpPeer", [this](PeerStream& s) { serve(s); }) {}
 
-SmtpPeer::~SmtpPeer() {
-    m_stop = true;
-    if (m_acceptor.joinable()) m_acceptor.join();
-    std::vector<std::thread> workers;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        workers.swap(m_workers);
-    }
-    for (std::thread& t : workers) t.join();
-    ::close(m_listen);
-}
+SmtpPeer::~SmtpPeer() = default;
 
 std::vector<SmtpMessage> SmtpPeer::messages() const {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -69,20 +50,7 @@ void SmtpPeer::record(const std::string& line) {
     m_commands.push_back(line);
 }
 
-void SmtpPeer::acceptLoop() {
-    while (!m_stop) {
-        pollfd p{m_listen, POLLIN, 0};
-        if (::poll(&p, 1, 50) <= 0) continue;
-        int fd = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
-        ++m_connections;
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_workers.emplace_back([this, fd] { serve(fd); });
-    }
-}
-
-void SmtpPeer::serve(int fd) {
-    PeerStream stream(fd, m_stop);
+void SmtpPeer::serve(PeerStream& stream) {
     if (m_options.tls == SmtpPeerOptions::Tls::Implicit && !stream.startTls(selfSignedServerContext())) return;
     Session s(stream);
     if (m_options.greeting.empty()) return;  // drops the connection at once

@@ -3,14 +3,14 @@
 // TLS from the first byte (self-signed), optional AUTH PLAIN/LOGIN, canned
 // replies for chosen recipients or for the greeting, and a record of every
 // command and every message taken.
-#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
+
+#include "tests/peers/PeerListener.h"
 
 namespace nv::test {
 
@@ -42,30 +42,24 @@ public:
     SmtpPeer(const SmtpPeer&) = delete;
     SmtpPeer& operator=(const SmtpPeer&) = delete;
 
-    std::uint16_t port() const { return m_port; }
+    std::uint16_t port() const { return m_listener.port(); }
     std::vector<SmtpMessage> messages() const;
     // Every command line received, in order (AUTH payloads shown as sent).
     std::vector<std::string> commands() const;
-    int connections() const { return m_connections; }
+    int connections() const { return m_listener.accepted(); }
 
 private:
     struct Session;
-    void acceptLoop();
-    void serve(int fd);
+    void serve(PeerStream& stream);
     bool command(Session& s, const std::string& line);
     bool authenticate(Session& s, const std::string& args);
     void record(const std::string& line);
 
     SmtpPeerOptions m_options;
-    int m_listen = -1;
-    std::uint16_t m_port = 0;
-    std::atomic<bool> m_stop{false};
-    std::atomic<int> m_connections{0};
     mutable std::mutex m_mutex;
     std::vector<SmtpMessage> m_messages;
     std::vector<std::string> m_commands;
-    std::vector<std::thread> m_workers;
-    std::thread m_acceptor;
+    PeerListener m_listener;  // last: its threads end before the rest goes
 };
 
 }  // namespace nv::test
