@@ -1,5 +1,7 @@
 #include "platform/TcpStream.h"
 
+#include "platform/HostLookup.h"
+
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -128,18 +130,11 @@ void TcpStream::Impl::release() {
 
 bool TcpStream::Impl::connectTcp(const std::string& host, std::uint16_t port,
                                  steady_clock::time_point deadline) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* list = nullptr;
     std::string service = std::to_string(port);
-    int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
-    if (rc != 0) {
-        lastError = "Cannot resolve " + host + ": " + gai_strerror(rc);
-        return false;
-    }
+    AddressList list;
+    if (!lookUpHost(host, service, deadline, cancelled, list, lastError)) return false;
     lastError = "Cannot connect to " + host + ":" + service;
-    for (addrinfo* a = list; a; a = a->ai_next) {
+    for (const addrinfo* a = list.first(); a; a = a->ai_next) {
         fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
         if (fd < 0) continue;
         int r = ::connect(fd, a->ai_addr, a->ai_addrlen);
@@ -153,16 +148,12 @@ bool TcpStream::Impl::connectTcp(const std::string& host, std::uint16_t port,
             else if (w == 1) errno = err;
             else errno = w < 0 ? ECANCELED : ETIMEDOUT;
         }
-        if (r == 0) {
-            ::freeaddrinfo(list);
-            return true;
-        }
+        if (r == 0) return true;
         lastError = "Cannot connect to " + host + ":" + service + ": " + std::strerror(errno);
         ::close(fd);
         fd = -1;
         if (cancelled.load() || msLeft(deadline) == 0) break;
     }
-    ::freeaddrinfo(list);
     return false;
 }
 
