@@ -13,6 +13,7 @@
 #include <cerrno>
 
 #include <mutex>
+#include <stdexcept>
 
 namespace nv::test {
 
@@ -45,6 +46,14 @@ int connectLoopback(std::uint16_t port) {
         return -1;
     }
     return fd;
+}
+
+std::uint16_t freeLoopbackPort() {
+    std::uint16_t port = 0;
+    int fd = listenLoopback(port, SOCK_STREAM);
+    if (fd < 0) throw std::runtime_error("no free loopback port");
+    ::close(fd);
+    return port;
 }
 
 namespace {

@@ -17,6 +17,9 @@ namespace nv::test {
 int listenLoopback(std::uint16_t& port, int type);
 // Connected TCP socket to 127.0.0.1:port, or -1.
 int connectLoopback(std::uint16_t port);
+// A TCP port on 127.0.0.1 that nothing listens on when this returns (bound,
+// then closed): a connection to it is refused, a server started next can take it.
+std::uint16_t freeLoopbackPort();
 
 // Server context with a self-signed certificate for "localhost", made once.
 SSL_CTX* selfSignedServerContext();

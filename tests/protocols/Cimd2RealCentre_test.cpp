@@ -2,10 +2,7 @@
 // Debian ships in kannel-extras.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +14,7 @@
 #include <thread>
 
 #include "protocols/SmppClient.h"
+#include "tests/peers/PeerNet.h"
 
 namespace nv {
 namespace {
@@ -25,21 +23,9 @@ using namespace std::chrono_literals;
 
 constexpr const char* kCentre = "/usr/lib/kannel/test/test_cimd2";
 
-std::uint16_t freeLoopbackPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
 class RealCentre {
 public:
-    RealCentre() : m_port(freeLoopbackPort()) {
+    RealCentre() : m_port(test::freeLoopbackPort()) {
         m_pid = ::fork();
         if (m_pid == 0) {
             std::string port = std::to_string(m_port);

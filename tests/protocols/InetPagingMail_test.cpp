@@ -2,9 +2,6 @@
 // loopback DNS responder for mail exchangers.
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <thread>
 
 #include "protocols/KORInetPaging.h"
@@ -35,14 +32,6 @@ TSMTPData mailTo(const std::string& to, std::uint16_t port, const std::string& s
     d.MsgToSend = "Call me\nnow";
     d.TimeOut = 10;
     return d;
-}
-
-// A port on which nothing listens.
-std::uint16_t closedPort() {
-    std::uint16_t port = 0;
-    int fd = listenLoopback(port, SOCK_STREAM);
-    ::close(fd);
-    return port;
 }
 
 InetPagingOptions withDns(const DnsPeer& dns, std::vector<std::string> connectTo = {}) {
@@ -147,7 +136,7 @@ TEST(InetPagingMail, FailuresGiveTheirErrorText) {
     }
 
     TKORInetPagingComp comp;
-    TSMTPData d = mailTo("pager@carrier.test", closedPort());
+    TSMTPData d = mailTo("pager@carrier.test", freeLoopbackPort());
     EXPECT_FALSE(comp.SendMailMessage(d));
     EXPECT_EQ(d.SendError.size(), 50u);
     EXPECT_EQ(d.SendError.rfind("SMTP Send Error: Failed to connect to 127.0.0.1", 0), 0u) << d.SendError;

@@ -4,10 +4,6 @@
 // its workers send through them.
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <memory>
@@ -24,6 +20,7 @@
 #include "tests/peers/FakeManager.h"
 #include "tests/peers/GsmModem.h"
 #include "tests/peers/LogWatch.h"
+#include "tests/peers/PeerNet.h"
 #include "tests/peers/RecordFixtures.h"
 #include "tests/peers/TapTerminal.h"
 #include "tests/peers/TestSupport.h"
@@ -246,19 +243,6 @@ TEST_F(DeviceEngineTest, SmsPageOfThreeHundredCharactersGoesAsThreeMessages) {
 }
 
 
-// A loopback port nothing listens on: bound, then closed.
-std::string closedPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return std::to_string(ntohs(a.sin_port));
-}
-
 ProviderRec tapOverIp(const std::string& name, const std::string& port) {
     ProviderRec p;
     p.setCompanyName(name);
@@ -309,7 +293,7 @@ TEST_F(DeviceEngineTest, PortThreadsUseTheTapHandlersAndTheModem) {
     gsm.setCompanyName("Gsm");
     gsm.setDeliveryType(dtSmsModem);
     auto a = queuedPage(tapOverIp("Live", std::to_string(live.port())), nullptr, "Hello");
-    auto b = queuedPage(tapOverIp("Dead", closedPort()), &gsm, "Fallback");
+    auto b = queuedPage(tapOverIp("Dead", std::to_string(test::freeLoopbackPort())), &gsm, "Fallback");
     engine->AddToQueue(a, true);
     engine->AddToQueue(b, true);
     ASSERT_TRUE(engine->StartServer());

@@ -1,11 +1,7 @@
 // The engine in-process with real port threads and a fast spooler: TAP pages
 // go to scripted TAP terminals over TCP, a direct line (pty) and a scripted
 // Hayes modem (pty), watched through Log.Dat and a fake manager.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 
@@ -15,6 +11,7 @@
 #include "tests/peers/FakeManager.h"
 #include "tests/peers/HayesModem.h"
 #include "tests/peers/LogWatch.h"
+#include "tests/peers/PeerNet.h"
 #include "tests/peers/RecordFixtures.h"
 #include "tests/peers/TapTerminal.h"
 #include "tests/peers/TestSupport.h"
@@ -25,19 +22,6 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr char RS = 0x1E, CR = 0x0D;
-
-// A loopback port with nobody listening: bound once, then closed.
-std::string deadPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return std::to_string(ntohs(addr.sin_port));
-}
 
 class OutboundTest : public ::testing::Test {
 protected:
@@ -149,7 +133,7 @@ TEST_F(OutboundTest, ProviderChangeAndCallLimitHangUpAndDialAgain) {
 }
 
 TEST_F(OutboundTest, ThreeFailedConnectionsDropThePage) {
-    ProviderRec dead = tcpProvider("Dead", deadPort());
+    ProviderRec dead = tcpProvider("Dead", std::to_string(test::freeLoopbackPort()));
     queue(dead, "5551234", "Nobody home");
     start({kModemPort});
     ASSERT_TRUE(waitLines("[Delivery Fail] ", 1));
@@ -165,7 +149,7 @@ TEST_F(OutboundTest, ThreeFailedConnectionsDropThePage) {
 
 TEST_F(OutboundTest, FailingPrimaryFallsBackToTheSecondary) {
     test::TapTerminal backup = test::TapTerminal::onTcp({});
-    ProviderRec dead = tcpProvider("Dead", deadPort());
+    ProviderRec dead = tcpProvider("Dead", std::to_string(test::freeLoopbackPort()));
     ProviderRec sec = tcpProvider("Backup", std::to_string(backup.port()));
     queue(dead, "777", "Fallback", &sec);
     start({kModemPort});
@@ -320,7 +304,7 @@ TEST_F(OutboundTest, StressEveryPageEndsDeliveredOrLogged) {
     test::TapTerminal picky = test::TapTerminal::onTcp({true, {}, {std::string{RS, CR}}});
     std::vector<ProviderRec> providers = {
         tcpProvider("Good1", std::to_string(good1.port())), tcpProvider("Good2", std::to_string(good2.port()), 3),
-        tcpProvider("Picky", std::to_string(picky.port())), tcpProvider("Dead", deadPort())};
+        tcpProvider("Picky", std::to_string(picky.port())), tcpProvider("Dead", std::to_string(test::freeLoopbackPort()))};
     const int kPages = 48;
     for (int i = 0; i < kPages; ++i) {
         const ProviderRec& p = providers[static_cast<std::size_t>(i * 7 % 4)];

@@ -2,14 +2,11 @@
 // and the engine's TAP handler lines.
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <mutex>
 
 #include "protocols/KORAlphaPage.h"
 #include "service/TapOverIpSender.h"
+#include "tests/peers/PeerNet.h"
 #include "tests/peers/TapTerminal.h"
 #include "tests/peers/TestSupport.h"
 
@@ -38,19 +35,6 @@ struct Lines {
         };
     }
 };
-
-// A loopback port nothing listens on: bound, then closed.
-std::uint16_t closedPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
 
 class TapOverIpTest : public ::testing::Test {
 protected:
@@ -90,7 +74,7 @@ TEST_F(TapOverIpTest, OnePageGoesOutAndTheLinkIsDroppedWithoutEot) {
 }
 
 TEST_F(TapOverIpTest, RefusedConnectionIsAFailure) {
-    EXPECT_FALSE(sendTapOverIp(page(closedPort(), "Hello"), m_dir.path(), m_clock, m_lines.fn()));
+    EXPECT_FALSE(sendTapOverIp(page(freeLoopbackPort(), "Hello"), m_dir.path(), m_clock, m_lines.fn()));
     for (const auto& l : m_lines.all) EXPECT_EQ(l.find("Login Accepted"), std::string::npos) << l;
 }
 
