@@ -26,6 +26,7 @@
 #include "tests/peers/TestSupport.h"
 #include "tests/peers/TnppPeer.h"
 #include "tests/service/FastTiming.h"
+#include "tests/service/IntakePages.h"
 
 namespace nv {
 namespace {
@@ -242,33 +243,6 @@ TEST_F(DeviceEngineTest, SmsPageOfThreeHundredCharactersGoesAsThreeMessages) {
     EXPECT_TRUE(waitCounter(kCtSMS, 1));
 }
 
-
-ProviderRec tapOverIp(const std::string& name, const std::string& port) {
-    ProviderRec p;
-    p.setCompanyName(name);
-    p.setDeliveryType(dtTapOverIp);
-    p.setTapOverIPAddr("127.0.0.1");
-    p.setTapOverIPPort(port);
-    p.setPassword("pw");
-    return p;
-}
-
-PageRecordPtr queuedPage(const ProviderRec& primary, const ProviderRec* secondary, const std::string& msg) {
-    PageRecordPtr page = NewPageRecord();
-    page->Originator = kOriginator;
-    page->Recipient = std::make_unique<UserRec>();
-    page->Recipient->setUserID(kOriginator);
-    page->Recipient->setProviderName(primary.CompanyName());
-    page->Recipient->setSecProviderName(secondary ? secondary->CompanyName() : "NONE");
-    page->Recipient->setPIN("0711");
-    page->Recipient->setSecPIN("0711");
-    page->Recipient->setPriority(kIntakePriority);
-    page->PrimaryProvider = std::make_unique<ProviderRec>(primary);
-    if (secondary) page->SecondaryProvider = std::make_unique<ProviderRec>(*secondary);
-    page->MessageText = msg;
-    return page;
-}
-
 // A port thread's pager logs through the engine's TAP handlers, and its SMS
 // pages (here a secondary provider's) go out through the engine's GSM modem.
 TEST_F(DeviceEngineTest, PortThreadsUseTheTapHandlersAndTheModem) {
@@ -292,8 +266,9 @@ TEST_F(DeviceEngineTest, PortThreadsUseTheTapHandlersAndTheModem) {
     ProviderRec gsm;
     gsm.setCompanyName("Gsm");
     gsm.setDeliveryType(dtSmsModem);
-    auto a = queuedPage(tapOverIp("Live", std::to_string(live.port())), nullptr, "Hello");
-    auto b = queuedPage(tapOverIp("Dead", std::to_string(test::freeLoopbackPort())), &gsm, "Fallback");
+    auto a = test::intakePage(test::tapOverIpProvider("Live", std::to_string(live.port())), "0711", "Hello");
+    auto b = test::intakePage(test::tapOverIpProvider("Dead", std::to_string(test::freeLoopbackPort())), "0711",
+                              "Fallback", &gsm);
     engine->AddToQueue(a, true);
     engine->AddToQueue(b, true);
     ASSERT_TRUE(engine->StartServer());

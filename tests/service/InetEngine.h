@@ -19,6 +19,7 @@
 #include "tests/peers/RecordFixtures.h"
 #include "tests/peers/TestSupport.h"
 #include "tests/service/FastTiming.h"
+#include "tests/service/IntakePages.h"
 
 namespace nv::test {
 
@@ -123,22 +124,5 @@ protected:
     LogWatch log{dir.path(), [this] { loop.pumpFor(5ms); }};
     std::unique_ptr<TNerivaleSvcMain> engine;
 };
-
-// A page record as the intake builds it, for calling a sender directly.
-inline PageRecordPtr pageFor(const ProviderRec& primary, const std::string& pin, const std::string& msg,
-                             const ProviderRec* secondary = nullptr, const std::string& secPin = {}) {
-    PageRecordPtr p = NewPageRecord();
-    p->Originator = kOriginator;
-    p->Recipient = std::make_unique<UserRec>();
-    p->Recipient->setUserID(kOriginator);
-    p->Recipient->setProviderName(primary.CompanyName());
-    p->Recipient->setSecProviderName(secondary ? secondary->CompanyName() : "NONE");
-    p->Recipient->setPIN(pin);
-    p->Recipient->setSecPIN(secPin.empty() ? pin : secPin);
-    p->PrimaryProvider = std::make_unique<ProviderRec>(primary);
-    if (secondary) p->SecondaryProvider = std::make_unique<ProviderRec>(*secondary);
-    p->MessageText = msg;
-    return p;
-}
 
 }  // namespace nv::test

@@ -16,6 +16,7 @@
 #include "tests/peers/TapTerminal.h"
 #include "tests/peers/TestSupport.h"
 #include "tests/service/FastTiming.h"
+#include "tests/service/IntakePages.h"
 
 namespace nv {
 namespace {
@@ -44,33 +45,11 @@ protected:
         engine->StartServer();
     }
 
-    ProviderRec tcpProvider(const std::string& name, const std::string& port, int maxPerCall = 0) {
-        ProviderRec p;
-        p.setCompanyName(name);
-        p.setDeliveryType(dtTapOverIp);
-        p.setTapOverIPAddr("127.0.0.1");
-        p.setTapOverIPPort(port);
-        p.setPassword("pw");
-        p.setMaxMsgsPerCall(maxPerCall);
-        return p;
-    }
     // A page as the intake builds it, queued before the engine starts so one
     // spooler cycle sees all of them.
     void queue(const ProviderRec& primary, const std::string& pin, const std::string& msg,
                const ProviderRec* secondary = nullptr) {
-        PageRecordPtr page = NewPageRecord();
-        page->Originator = kOriginator;
-        page->Recipient = std::make_unique<UserRec>();
-        page->Recipient->setUserID(kOriginator);
-        page->Recipient->setProviderName(primary.CompanyName());
-        page->Recipient->setSecProviderName(secondary ? secondary->CompanyName() : "NONE");
-        page->Recipient->setPIN(pin);
-        page->Recipient->setSecPIN(pin);
-        page->Recipient->setPriority(kIntakePriority);
-        page->PrimaryProvider = std::make_unique<ProviderRec>(primary);
-        if (secondary) page->SecondaryProvider = std::make_unique<ProviderRec>(*secondary);
-        page->MessageText = msg;
-        pending.push_back(std::move(page));
+        pending.push_back(test::intakePage(primary, pin, msg, secondary));
     }
 
     std::vector<std::string> logTexts() { return log.lines(); }
@@ -99,7 +78,7 @@ const test::PortFixture kModemPort{.name = "Modem1"};
 
 TEST_F(OutboundTest, OneProviderOneLoginAndTenPagesPerCall) {
     test::TapTerminal acme = test::TapTerminal::onTcp({});
-    ProviderRec p = tcpProvider("Acme", std::to_string(acme.port()));
+    ProviderRec p = test::tapOverIpProvider("Acme", std::to_string(acme.port()));
     for (int i = 0; i < 11; ++i) queue(p, "55500" + std::to_string(i), "Hello " + std::to_string(i));
     start({kModemPort});
     ASSERT_TRUE(waitLines("[TAP Delivery OK] ", 11));
@@ -119,8 +98,8 @@ TEST_F(OutboundTest, OneProviderOneLoginAndTenPagesPerCall) {
 TEST_F(OutboundTest, ProviderChangeAndCallLimitHangUpAndDialAgain) {
     test::TapTerminal acme = test::TapTerminal::onTcp({});
     test::TapTerminal bravo = test::TapTerminal::onTcp({});
-    ProviderRec a = tcpProvider("Acme", std::to_string(acme.port()), 2);
-    ProviderRec b = tcpProvider("Bravo", std::to_string(bravo.port()));
+    ProviderRec a = test::tapOverIpProvider("Acme", std::to_string(acme.port()), 2);
+    ProviderRec b = test::tapOverIpProvider("Bravo", std::to_string(bravo.port()));
     for (int i = 0; i < 3; ++i) queue(a, "10" + std::to_string(i), "A");
     queue(b, "200", "B");
     start({kModemPort});
@@ -133,7 +112,7 @@ TEST_F(OutboundTest, ProviderChangeAndCallLimitHangUpAndDialAgain) {
 }
 
 TEST_F(OutboundTest, ThreeFailedConnectionsDropThePage) {
-    ProviderRec dead = tcpProvider("Dead", std::to_string(test::freeLoopbackPort()));
+    ProviderRec dead = test::tapOverIpProvider("Dead", std::to_string(test::freeLoopbackPort()));
     queue(dead, "5551234", "Nobody home");
     start({kModemPort});
     ASSERT_TRUE(waitLines("[Delivery Fail] ", 1));
@@ -149,8 +128,8 @@ TEST_F(OutboundTest, ThreeFailedConnectionsDropThePage) {
 
 TEST_F(OutboundTest, FailingPrimaryFallsBackToTheSecondary) {
     test::TapTerminal backup = test::TapTerminal::onTcp({});
-    ProviderRec dead = tcpProvider("Dead", std::to_string(test::freeLoopbackPort()));
-    ProviderRec sec = tcpProvider("Backup", std::to_string(backup.port()));
+    ProviderRec dead = test::tapOverIpProvider("Dead", std::to_string(test::freeLoopbackPort()));
+    ProviderRec sec = test::tapOverIpProvider("Backup", std::to_string(backup.port()));
     queue(dead, "777", "Fallback", &sec);
     start({kModemPort});
     ASSERT_TRUE(waitLines("[TAP Delivery OK] ", 1));
@@ -163,7 +142,7 @@ TEST_F(OutboundTest, FailingPrimaryFallsBackToTheSecondary) {
 
 TEST_F(OutboundTest, RejectedPageIsRequeuedAndDeletedAtTheThirdFailure) {
     test::TapTerminal rejecting = test::TapTerminal::onTcp({true, {}, {std::string{RS, CR}}});
-    queue(tcpProvider("Picky", std::to_string(rejecting.port())), "31337", "No");
+    queue(test::tapOverIpProvider("Picky", std::to_string(rejecting.port())), "31337", "No");
     start({kModemPort});
     ASSERT_TRUE(waitLines("[System] Modem1 Message Deleted, To Many Connection Errors - 31337 From Nerivale Server",
                           1));
@@ -267,7 +246,7 @@ TEST_F(OutboundTest, CancelCallEndsThePortThreadsAndStopTellsTheManager) {
 TEST_F(OutboundTest, ClearQueuesDropsTheBatchBeingWorked) {
     test::TapTerminal acme = test::TapTerminal::onTcp({});
     acme.holdAfterBlocks(2);
-    ProviderRec p = tcpProvider("Acme", std::to_string(acme.port()));
+    ProviderRec p = test::tapOverIpProvider("Acme", std::to_string(acme.port()));
     for (int i = 0; i < 12; ++i) queue(p, "55510" + std::to_string(i), "Batch " + std::to_string(i));
     start({kModemPort});
     auto until = std::chrono::steady_clock::now() + 20s;
@@ -303,8 +282,10 @@ TEST_F(OutboundTest, StressEveryPageEndsDeliveredOrLogged) {
     test::TapTerminal good2 = test::TapTerminal::onTcp({});
     test::TapTerminal picky = test::TapTerminal::onTcp({true, {}, {std::string{RS, CR}}});
     std::vector<ProviderRec> providers = {
-        tcpProvider("Good1", std::to_string(good1.port())), tcpProvider("Good2", std::to_string(good2.port()), 3),
-        tcpProvider("Picky", std::to_string(picky.port())), tcpProvider("Dead", std::to_string(test::freeLoopbackPort()))};
+        test::tapOverIpProvider("Good1", std::to_string(good1.port())),
+        test::tapOverIpProvider("Good2", std::to_string(good2.port()), 3),
+        test::tapOverIpProvider("Picky", std::to_string(picky.port())),
+        test::tapOverIpProvider("Dead", std::to_string(test::freeLoopbackPort()))};
     const int kPages = 48;
     for (int i = 0; i < kPages; ++i) {
         const ProviderRec& p = providers[static_cast<std::size_t>(i * 7 % 4)];

@@ -131,7 +131,7 @@ TEST_F(WctpSenderTest, SendWCTPPageFillsTheRequestFromThePage) {
         secondary = primary;
         secondary.setCompanyName("Backup");
         secondary.setWCTPServer(serverOf(peer, "/second"));
-        PageRecordPtr p = test::pageFor(primary, "5551212", c.message, &secondary, "999");
+        PageRecordPtr p = test::intakePage(primary, "5551212", c.message, &secondary, "999");
         p->Recipient->setNumericOnly(c.numericOnly);
         Lines replies{"stale=1"};
         EXPECT_EQ(engine->SendWCTPPage(*p, c.message, replies, nullptr, c.secondary), c.ok) << c.name;
@@ -154,7 +154,7 @@ TEST_F(WctpSenderTest, CancelledCallsPostNothing) {
     makeEngine();
     ProviderRec primary;
     primary.setWCTPServer(serverOf(peer));
-    PageRecordPtr p = test::pageFor(primary, "5551212", "hello");
+    PageRecordPtr p = test::intakePage(primary, "5551212", "hello");
     engine->Cancelcall.store(true);
     Lines replies;
     EXPECT_FALSE(engine->SendWCTPPage(*p, "hello", replies, nullptr, false));
@@ -171,8 +171,8 @@ TEST_F(WctpSenderTest, PagesSentAtOnceEachGetTheirOwnReply) {
     makeEngine();
     ProviderRec provider;
     provider.setWCTPServer(serverOf(peer));
-    PageRecordPtr good = test::pageFor(provider, "5551212", "accept me");
-    PageRecordPtr bad = test::pageFor(provider, "5551213", "refuse me");
+    PageRecordPtr good = test::intakePage(provider, "5551212", "accept me");
+    PageRecordPtr bad = test::intakePage(provider, "5551213", "refuse me");
     Lines goodReplies, badReplies;
     bool goodOk = false, badOk = true;
     std::thread a([&] { goodOk = engine->SendWCTPPage(*good, "accept me", goodReplies, nullptr, false); });
@@ -194,7 +194,7 @@ TEST_F(WctpSenderTest, ConfigEditReachesTheNextPage) {
     makeEngine();
     ProviderRec provider;
     provider.setWCTPServer(serverOf(origin));
-    PageRecordPtr p = test::pageFor(provider, "5551212", "hello");
+    PageRecordPtr p = test::intakePage(provider, "5551212", "hello");
     Lines replies;
 
     config("[WCTP]\r\nWCTPSenderID=FIRST\r\n[Proxy]\r\nEnabled=0\r\nServer=127.0.0.1:" +
