@@ -69,7 +69,8 @@ public:
     }
 
     // Pumps (or sleeps) until `done` holds or `bound` ran out.
-    bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds bound = std::chrono::seconds(30)) const {
+    bool waitUntil(const std::function<bool()>& done,
+                   std::chrono::milliseconds bound = std::chrono::seconds(30)) const {
         auto until = std::chrono::steady_clock::now() + bound;
         for (;;) {
             if (m_pump) m_pump();
