@@ -16,6 +16,7 @@
 #include "tests/peers/SmppCentre.h"
 #include "tests/peers/SmtpPeer.h"
 #include "tests/peers/TestSupport.h"
+#include "tests/peers/WctpReplies.h"
 
 namespace nv {
 namespace {
@@ -37,10 +38,7 @@ TEST(ZQSvcInetPages, TestPagesGoOutByWctpMailAndSmpp) {
     test::TempDir dir;
     test::LogWatch log{dir.path()};
     test::HttpPeer wctp;
-    wctp.setReply({200, "OK",
-                   "<?xml version=\"1.0\"?><wctp-Operation wctpVersion=\"wctp-dtd-v1r1\"><wctp-SubmitClientResponse>"
-                   "<wctp-ClientSuccess successCode=\"200\" successText=\"Message Accepted\" trackingNumber=\"T42\"/>"
-                   "</wctp-SubmitClientResponse></wctp-Operation>"});
+    wctp.setReply({200, "OK", test::kWctpClientSuccess});
     test::SmtpPeer smtp;
     test::SmppCentre centre;
     test::LoopbackServer smsc([&](test::PeerConnection& c) { centre.serve(c); });

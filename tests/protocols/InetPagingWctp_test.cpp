@@ -9,6 +9,7 @@
 #include "protocols/KORInetPagingXml.h"
 #include "tests/peers/HttpPeer.h"
 #include "tests/peers/PeerNet.h"
+#include "tests/peers/WctpReplies.h"
 
 namespace nv::test {
 namespace {
@@ -39,13 +40,6 @@ std::string crlf(const std::vector<std::string>& lines) {
 const char* kSuccess =
     "<?xml version=\"1.0\"?><wctp-Operation wctpVersion=\"wctp-dtd-v1r1\"><wctp-Confirmation>"
     "<wctp-Success successCode=\"200\" successText=\"Accepted\"/></wctp-Confirmation></wctp-Operation>";
-const char* kClientSuccess =
-    "<?xml version=\"1.0\"?><wctp-Operation wctpVersion=\"wctp-dtd-v1r1\"><wctp-SubmitClientResponse>"
-    "<wctp-ClientSuccess successCode=\"200\" successText=\"Message Accepted\" trackingNumber=\"T42\"/>"
-    "</wctp-SubmitClientResponse></wctp-Operation>";
-const char* kFailure =
-    "<?xml version=\"1.0\"?><wctp-Operation wctpVersion=\"wctp-dtd-v1r1\"><wctp-Failure errorCode=\"401\" "
-    "errorText=\"Invalid PIN\"/></wctp-Operation>";
 
 std::unique_ptr<TWCTPData> pageTo(const TKORInetPagingComp& comp, const std::string& server) {
     auto data = comp.LoadWCTPData();
@@ -65,7 +59,7 @@ std::string alphanumeric(const std::string& body) {
 
 TEST(InetPagingWctp, GoldenClientMessageIsPostedByteForByte) {
     HttpPeer peer;
-    peer.setReply({200, "OK", kClientSuccess});
+    peer.setReply({200, "OK", kWctpClientSuccess});
     TKORInetPagingComp comp(fastOptions());
     auto data = pageTo(comp, "http://127.0.0.1:" + std::to_string(peer.port()) + "/wctp");
 
@@ -242,9 +236,9 @@ TEST(InetPagingWctp, ReplyParsingTable) {
         bool ok;
         const char* rsp;
     } cases[] = {
-        {kClientSuccess, wctp::ReplyKind::Submit, true,
+        {kWctpClientSuccess, wctp::ReplyKind::Submit, true,
          "successCode=200\r\nsuccessText=Message Accepted\r\ntrackingNumber=T42\r\n"},
-        {kFailure, wctp::ReplyKind::Submit, false, "errorCode=401\r\nerrorText=Invalid PIN\r\n"},
+        {kWctpFailure, wctp::ReplyKind::Submit, false, "errorCode=401\r\nerrorText=Invalid PIN\r\n"},
         {"<?xml version=\"1.0\"?><wctp-Operation><wctp-Error errorCode=\"500\" errorText=\"Down\"/></wctp-Operation>",
          wctp::ReplyKind::Submit, false, "errorCode=500\r\nerrorText=Down\r\n"},
         {kSuccess, wctp::ReplyKind::Request, true,
@@ -306,10 +300,10 @@ TEST(InetPagingWctp, ServerRepliesTable) {
         bool ok;
         std::string rsp;
     } cases[] = {
-        {{200, "OK", kClientSuccess}, true, "successCode=200\r\nsuccessText=Message Accepted\r\ntrackingNumber=T42\r\n"},
-        {{200, "OK", kFailure}, false, "errorCode=401\r\nerrorText=Invalid PIN\r\n"},
+        {{200, "OK", kWctpClientSuccess}, true, "successCode=200\r\nsuccessText=Message Accepted\r\ntrackingNumber=T42\r\n"},
+        {{200, "OK", kWctpFailure}, false, "errorCode=401\r\nerrorText=Invalid PIN\r\n"},
         {{200, "OK", "Service Unavailable", "text/plain"}, false, "errorText=Invalid XML Reply From Server!\r\n"},
-        {{500, "Internal Server Error", kClientSuccess}, false,
+        {{500, "Internal Server Error", kWctpClientSuccess}, false,
          "errorText=Error Connecting To Server, HTTP 500 Internal Server Error!\r\n"},
         {{302, "Found", ""}, false, "errorText=Error Connecting To Server, HTTP 302 Found!\r\n"},
     };
@@ -325,7 +319,7 @@ TEST(InetPagingWctp, ServerRepliesTable) {
 
 TEST(InetPagingWctp, AReplySlowerThanTheTimeOutFails) {
     HttpPeer peer;
-    peer.setReply({200, "OK", kClientSuccess, "text/xml", std::chrono::milliseconds(3000)});
+    peer.setReply({200, "OK", kWctpClientSuccess, "text/xml", std::chrono::milliseconds(3000)});
     InetPagingOptions options = fastOptions();
     options.httpTimeout = std::chrono::milliseconds(200);
     TKORInetPagingComp comp(options);
@@ -337,7 +331,7 @@ TEST(InetPagingWctp, AReplySlowerThanTheTimeOutFails) {
 
 TEST(InetPagingWctp, ACancelEndsThePostAsFailed) {
     HttpPeer peer;
-    peer.setReply({200, "OK", kClientSuccess, "text/xml", std::chrono::milliseconds(5000)});
+    peer.setReply({200, "OK", kWctpClientSuccess, "text/xml", std::chrono::milliseconds(5000)});
     std::atomic<bool> cancel{true};
     InetPagingOptions options = fastOptions();
     options.cancel = &cancel;
@@ -361,7 +355,7 @@ TEST(InetPagingWctp, ACancelEndsThePostAsFailed) {
 
 TEST(InetPagingWctp, AddressWithoutPortUsesTheRecordPortAndOneWithPortStoresIt) {
     HttpPeer peer;
-    peer.setReply({200, "OK", kClientSuccess});
+    peer.setReply({200, "OK", kWctpClientSuccess});
     TKORInetPagingComp comp(fastOptions());
     auto data = pageTo(comp, "HTTP://127.0.0.1/some/path?x=1");
     data->fWCTPPort = peer.port();
@@ -385,7 +379,7 @@ TEST(InetPagingWctp, AddressWithoutPortUsesTheRecordPortAndOneWithPortStoresIt) 
 
 TEST(InetPagingWctp, SelfSignedCertificateRefusedWhenFailOnBadSslIsOn) {
     HttpPeer peer(HttpPeer::Tls::On);
-    peer.setReply({200, "OK", kClientSuccess});
+    peer.setReply({200, "OK", kWctpClientSuccess});
     TKORInetPagingComp comp(fastOptions());
     auto data = pageTo(comp, "https://127.0.0.1:" + std::to_string(peer.port()) + "/wctp");
     EXPECT_FALSE(comp.SendWCTPMessage(*data));
@@ -400,9 +394,9 @@ TEST(InetPagingWctp, SelfSignedCertificateRefusedWhenFailOnBadSslIsOn) {
 
 TEST(InetPagingWctp, ProxyWithUserAndPassword) {
     HttpPeer origin(HttpPeer::Tls::On);
-    origin.setReply({200, "OK", kClientSuccess});
+    origin.setReply({200, "OK", kWctpClientSuccess});
     HttpPeer proxy;
-    proxy.setReply({200, "OK", kClientSuccess});
+    proxy.setReply({200, "OK", kWctpClientSuccess});
     TKORInetPagingComp comp(fastOptions());
     const std::string basic = "Basic " + base64Encode("puser:p:ss");
 
@@ -431,7 +425,7 @@ TEST(InetPagingWctp, ProxyWithUserAndPassword) {
 
 TEST(InetPagingWctp, LongMessageIsSentInNumberedPartsAndStopsAtAFailure) {
     HttpPeer peer;
-    peer.setReply({200, "OK", kClientSuccess});
+    peer.setReply({200, "OK", kWctpClientSuccess});
     TKORInetPagingComp comp(fastOptions());
     auto data = pageTo(comp, "http://127.0.0.1:" + std::to_string(peer.port()) + "/wctp");
     data->fMessage = "aaaa bbbb cccc";
@@ -456,7 +450,7 @@ TEST(InetPagingWctp, LongMessageIsSentInNumberedPartsAndStopsAtAFailure) {
 
     data->fMessage = "aaaa bbbb cccc";
     data->fMaxLength = 5;
-    peer.addReply("(2 of 3)", {200, "OK", kFailure});
+    peer.addReply("(2 of 3)", {200, "OK", kWctpFailure});
     EXPECT_FALSE(comp.SendWCTPMessage(*data));
     EXPECT_EQ(data->fRspData, "errorCode=401\r\nerrorText=Invalid PIN\r\n");
     EXPECT_EQ(peer.requests().size(), 6u);  // parts 1 and 2 only
@@ -514,7 +508,7 @@ TEST(InetPagingWctp, TwoThreadsOnOneInstanceEachGetTheirOwnReply) {
 
 TEST(InetPagingWctp, FieldsAreCutToTheirCapacity) {
     HttpPeer peer;
-    peer.setReply({200, "OK", kClientSuccess});
+    peer.setReply({200, "OK", kWctpClientSuccess});
     TKORInetPagingComp comp(fastOptions());
     auto data = pageTo(comp, "http://127.0.0.1:" + std::to_string(peer.port()) + "/wctp");
     data->fSecurityCode = std::string(65, 'p');

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "tests/peers/HttpPeer.h"
+#include "tests/peers/WctpReplies.h"
 #include "tests/service/InetEngine.h"
 
 namespace nv {
@@ -14,15 +15,9 @@ namespace {
 using namespace std::chrono_literals;
 using test::HttpPeer;
 using test::HttpReply;
+using test::kWctpClientSuccess;
+using test::kWctpFailure;
 using Lines = std::vector<std::string>;
-
-const char* kClientSuccess =
-    "<?xml version=\"1.0\"?><wctp-Operation wctpVersion=\"wctp-dtd-v1r1\"><wctp-SubmitClientResponse>"
-    "<wctp-ClientSuccess successCode=\"200\" successText=\"Message Accepted\" trackingNumber=\"T42\"/>"
-    "</wctp-SubmitClientResponse></wctp-Operation>";
-const char* kFailure =
-    "<?xml version=\"1.0\"?><wctp-Operation wctpVersion=\"wctp-dtd-v1r1\"><wctp-Failure errorCode=\"401\" "
-    "errorText=\"Invalid PIN\"/></wctp-Operation>";
 
 std::string serverOf(const HttpPeer& peer, const std::string& path = "/wctp") {
     return "http://127.0.0.1:" + std::to_string(peer.port()) + path;
@@ -43,9 +38,9 @@ TEST_F(WctpSenderTest, WorkerPageIsJudgedByTheServersReply) {
         std::string line;
         int wctp, transactions, errors;
     } cases[] = {
-        {"accepted", {200, "OK", kClientSuccess},
+        {"accepted", {200, "OK", kWctpClientSuccess},
          "[WCTP Delivery OK] Message Accepted ID: T42 - 5551234 PIN:5551234 Msg: hi there", 1, 1, 0},
-        {"refused", {200, "OK", kFailure},
+        {"refused", {200, "OK", kWctpFailure},
          "[WCTP Delivery Fail] Invalid PIN ID:  - 5551234 PIN:5551234 Msg: hi there", 0, 0, 1},
         {"not XML", {200, "OK", "<html>busy"},
          "[WCTP Delivery Fail] Invalid XML Reply From Server! ID:  - 5551234 PIN:5551234 Msg: hi there", 0, 0, 1},
@@ -74,7 +69,7 @@ TEST_F(WctpSenderTest, WorkerPageIsJudgedByTheServersReply) {
 
 TEST_F(WctpSenderTest, HttpErrorFailsThePageWithAReason) {
     HttpPeer peer;
-    peer.setReply({500, "Internal Server Error", kClientSuccess});
+    peer.setReply({500, "Internal Server Error", kWctpClientSuccess});
     makeEngine();
     route("Wctp");
     providers({wctpProvider("Wctp", serverOf(peer))});
@@ -92,7 +87,7 @@ TEST_F(WctpSenderTest, HttpErrorFailsThePageWithAReason) {
 // sender and text reach the server, and what the reply list holds.
 TEST_F(WctpSenderTest, SendWCTPPageFillsTheRequestFromThePage) {
     HttpPeer peer;
-    peer.setReply({200, "OK", kClientSuccess});
+    peer.setReply({200, "OK", kWctpClientSuccess});
     struct Case {
         const char* name;
         std::string user, pass;
@@ -166,8 +161,8 @@ TEST_F(WctpSenderTest, CancelledCallsPostNothing) {
 // posted at once each get their own reply.
 TEST_F(WctpSenderTest, PagesSentAtOnceEachGetTheirOwnReply) {
     HttpPeer peer;
-    peer.setReply({200, "OK", kClientSuccess, "text/xml", 200ms});
-    peer.addReply("refuse me", {200, "OK", kFailure, "text/xml", 200ms});
+    peer.setReply({200, "OK", kWctpClientSuccess, "text/xml", 200ms});
+    peer.addReply("refuse me", {200, "OK", kWctpFailure, "text/xml", 200ms});
     makeEngine();
     ProviderRec provider;
     provider.setWCTPServer(serverOf(peer));
@@ -189,8 +184,8 @@ TEST_F(WctpSenderTest, PagesSentAtOnceEachGetTheirOwnReply) {
 // changes the sender id and sends the second one through the proxy.
 TEST_F(WctpSenderTest, ConfigEditReachesTheNextPage) {
     HttpPeer origin, proxy;
-    origin.setReply({200, "OK", kClientSuccess});
-    proxy.setReply({200, "OK", kClientSuccess});
+    origin.setReply({200, "OK", kWctpClientSuccess});
+    proxy.setReply({200, "OK", kWctpClientSuccess});
     makeEngine();
     ProviderRec provider;
     provider.setWCTPServer(serverOf(origin));
@@ -218,8 +213,8 @@ TEST_F(WctpSenderTest, ConfigEditReachesTheNextPage) {
 // which tries the primary once more and then the secondary provider.
 TEST_F(WctpSenderTest, FailedWorkerPageReachesItsSecondaryThroughAPortThread) {
     HttpPeer refusing, backup;
-    refusing.setReply({200, "OK", kFailure});
-    backup.setReply({200, "OK", kClientSuccess});
+    refusing.setReply({200, "OK", kWctpFailure});
+    backup.setReply({200, "OK", kWctpClientSuccess});
     route("Refuser", "Backup");
     providers({wctpProvider("Refuser", serverOf(refusing)), wctpProvider("Backup", serverOf(backup))});
     makeEngine({{.name = "Modem1"}});
