@@ -10,15 +10,12 @@
 #include "tests/peers/HttpPeer.h"
 #include "tests/peers/SmtpPeer.h"
 #include "tests/peers/TestSupport.h"
+#include "tests/protocols/InetPagingEnvironment.h"
 
 namespace nv::test {
 namespace {
 
-class CurlEnvironment : public ::testing::Environment {
-    void SetUp() override { ASSERT_TRUE(initInternetPaging()); }
-    void TearDown() override { cleanupInternetPaging(); }
-};
-const auto* kCurlEnv = ::testing::AddGlobalTestEnvironment(new CurlEnvironment);
+const bool kCurlEnv = useInetPagingEnvironment();
 
 const char* kClientSuccess =
     "<?xml version=\"1.0\"?><wctp-Operation><wctp-SubmitClientResponse><wctp-ClientSuccess "

@@ -10,15 +10,12 @@
 #include "tests/peers/PeerNet.h"
 #include "tests/peers/SmtpPeer.h"
 #include "tests/peers/TestSupport.h"
+#include "tests/protocols/InetPagingEnvironment.h"
 
 namespace nv::test {
 namespace {
 
-class CurlEnvironment : public ::testing::Environment {
-    void SetUp() override { ASSERT_TRUE(initInternetPaging()); }
-    void TearDown() override { cleanupInternetPaging(); }
-};
-const auto* kCurlEnv = ::testing::AddGlobalTestEnvironment(new CurlEnvironment);
+const bool kCurlEnv = useInetPagingEnvironment();
 
 std::string p(std::uint16_t port) { return std::to_string(port); }
 

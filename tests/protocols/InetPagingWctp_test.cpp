@@ -10,15 +10,12 @@
 #include "tests/peers/HttpPeer.h"
 #include "tests/peers/PeerNet.h"
 #include "tests/peers/WctpReplies.h"
+#include "tests/protocols/InetPagingEnvironment.h"
 
 namespace nv::test {
 namespace {
 
-class CurlEnvironment : public ::testing::Environment {
-    void SetUp() override { ASSERT_TRUE(initInternetPaging()); }
-    void TearDown() override { cleanupInternetPaging(); }
-};
-const auto* kCurlEnv = ::testing::AddGlobalTestEnvironment(new CurlEnvironment);
+const bool kCurlEnv = useInetPagingEnvironment();
 
 // 2024-01-02T03:04:05 UTC
 std::chrono::system_clock::time_point fixedNow() { return std::chrono::system_clock::from_time_t(1704164645); }
