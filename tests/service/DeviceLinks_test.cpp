@@ -128,13 +128,9 @@ protected:
                                          {.name = "Gsm", .npanxx = "777", .provider = "Gsm"}}));
         test::writeFile(dir / "Provider.dat", test::providerFile({{.name = "Gsm", .deliveryType = 4}}));
         manager = std::make_unique<test::FakeManager>(dir / "PelmoraConfig");
-        EngineOptions o;
-        o.dataDir = dir.path();
-        o.clock = &clock;
+        EngineOptions o = test::inProcessOptions(dir.path(), clock, 5000ms);
         o.localNow = [] { return LocalDateTime{2026, 12, 9, 12, 0, 0}; };
-        o.timerPeriod = 1h;
-        o.startPause = o.stopPause = o.cancelPause = o.smsPause = 0ms;
-        o.joinBound = 5000ms;
+        o.smsPause = 0ms;
         engine = std::make_unique<TNerivaleSvcMain>(loop, o);
         ASSERT_TRUE(engine->StartServer());
     }
@@ -253,14 +249,10 @@ TEST_F(DeviceEngineTest, PortThreadsUseTheTapHandlersAndTheModem) {
     test::writeFile(dir / "Config.Dat", "[SMS]\r\nEnabled=1\r\nComPort=2\r\n");
     manager = std::make_unique<test::FakeManager>(dir / "PelmoraConfig");
     test::ScaledClock pagerClock{20};
-    EngineOptions o;
-    o.dataDir = dir.path();
-    o.clock = &clock;
+    EngineOptions o = test::inProcessOptions(dir.path(), clock, 20000ms);
     o.pagerClock = &pagerClock;
     o.localNow = [] { return LocalDateTime{2026, 12, 9, 12, 0, 0}; };
-    o.timerPeriod = 1h;
-    o.startPause = o.stopPause = o.cancelPause = o.smsPause = 0ms;
-    o.joinBound = 20000ms;
+    o.smsPause = 0ms;
     o.outbound = test::fastOutboundTiming();
     engine = std::make_unique<TNerivaleSvcMain>(loop, o);
     ProviderRec gsm;

@@ -11,6 +11,7 @@
 #include "tests/peers/LogWatch.h"
 #include "tests/peers/RecordFixtures.h"
 #include "tests/peers/TestSupport.h"
+#include "tests/service/FastTiming.h"
 
 namespace nv {
 namespace {
@@ -20,13 +21,8 @@ class EngineTest : public ::testing::Test {
 protected:
     void SetUp() override {
         manager = std::make_unique<test::FakeManager>(dir / "PelmoraConfig");
-        EngineOptions o;
-        o.dataDir = dir.path();
-        o.clock = &clock;
+        EngineOptions o = test::inProcessOptions(dir.path(), clock, 5000ms);
         o.localNow = [] { return LocalDateTime{2026, 12, 9, 12, 0, 0}; };  // never the archive hour
-        o.timerPeriod = 1h;  // the tests call Timer2Timer themselves
-        o.startPause = o.stopPause = o.cancelPause = 0ms;
-        o.joinBound = 5000ms;
         engine = std::make_unique<TNerivaleSvcMain>(loop, o);
     }
 

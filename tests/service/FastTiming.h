@@ -1,9 +1,12 @@
 #pragma once
-// Port-thread and spooler pauses short enough for tests, shared by the
+// Engine, port-thread and spooler pauses short enough for tests, shared by the
 // engine fixtures so they all run the same timing.
 #include <chrono>
+#include <filesystem>
 
+#include "foundation/Clock.h"
 #include "service/OutboundThread.h"
+#include "service/SrvcMainFrm.h"
 
 namespace nv::test {
 
@@ -20,6 +23,20 @@ inline OutboundTiming fastOutboundTiming() {
     t.spoolPagesWait = 20ms;
     t.secondaryBatchPause = 5ms;
     return t;
+}
+
+// The engine in-process on `dataDir`: no pauses around start, stop and
+// cancel, and its timer out of the way (a test that wants a tick calls
+// Timer2Timer itself). `joinBound` caps each wait for threads at stop.
+inline EngineOptions inProcessOptions(const std::filesystem::path& dataDir, Clock& clock,
+                                      std::chrono::milliseconds joinBound) {
+    EngineOptions o;
+    o.dataDir = dataDir;
+    o.clock = &clock;
+    o.timerPeriod = std::chrono::hours(1);
+    o.startPause = o.stopPause = o.cancelPause = std::chrono::milliseconds(0);
+    o.joinBound = joinBound;
+    return o;
 }
 
 }  // namespace nv::test

@@ -70,12 +70,7 @@ protected:
     void makeEngine(const std::vector<PortFixture>& ports = {}) {
         engine.reset();
         std::filesystem::remove(dir / "Log.Dat");
-        EngineOptions o;
-        o.dataDir = dir.path();
-        o.clock = &clock;
-        o.timerPeriod = 1h;
-        o.startPause = o.stopPause = o.cancelPause = 0ms;
-        o.joinBound = 10000ms;
+        EngineOptions o = inProcessOptions(dir.path(), clock, 10000ms);
         o.smpp.connectWait = 2000ms;
         o.smpp.responseWait = 3000ms;
         o.smpp.partPause = o.smpp.inPartPause = 1ms;

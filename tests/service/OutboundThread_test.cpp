@@ -31,13 +31,8 @@ protected:
 
     void start(const std::vector<test::PortFixture>& ports) {
         test::writeFile(dir / "Ports.dat", test::portFile(ports));
-        EngineOptions o;
-        o.dataDir = dir.path();
-        o.clock = &manual;
+        EngineOptions o = test::inProcessOptions(dir.path(), manual, 20000ms);
         o.pagerClock = &pagerClock;
-        o.timerPeriod = 1h;
-        o.startPause = o.stopPause = o.cancelPause = 0ms;
-        o.joinBound = 20000ms;
         o.outbound = test::fastOutboundTiming();
         engine = std::make_unique<TNerivaleSvcMain>(loop, o);
         for (auto& p : pending) engine->AddToQueue(p, true);

@@ -14,6 +14,7 @@
 #include "tests/peers/RecordFixtures.h"
 #include "tests/peers/SnppPeer.h"
 #include "tests/peers/TestSupport.h"
+#include "tests/service/FastTiming.h"
 
 namespace nv {
 namespace {
@@ -47,12 +48,7 @@ double getDouble(const std::string& file, std::size_t rec, std::size_t off) {
 class PageWorkerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        EngineOptions o;
-        o.dataDir = dir.path();
-        o.clock = &clock;
-        o.timerPeriod = 1h;
-        o.startPause = o.stopPause = o.cancelPause = 0ms;
-        o.joinBound = 5000ms;
+        EngineOptions o = test::inProcessOptions(dir.path(), clock, 5000ms);
         o.snpp.connectWait = 2000ms;
         o.snpp.replyWait = 3000ms;
         o.snpp.quitWait = 1000ms;
