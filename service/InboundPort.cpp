@@ -5,8 +5,6 @@
 #include <memory>
 
 #include "foundation/ConfigFile.h"
-#include "foundation/FileUtil.h"
-#include "foundation/ProfileFile.h"
 #include "protocols/KORPelmora.h"
 
 namespace nv {
@@ -19,22 +17,9 @@ void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)
 
 }  // namespace
 
-// [Nerivale Port] with the engine's defaults. Read key by key from one read of
-// the file rather than through the Config.Dat schema unit, whose speed and
-// port-name helpers clash at link time with the serial port's.
+// [Nerivale Port] with the engine's defaults.
 NerivalePortSection PelmoraPortThread::readSection(const std::filesystem::path& dataDir) {
-    const ProfileSnapshot ini = ProfileSnapshot::load(resolveFileNoCase(dataDir, kConfigFileName));
-    const char* sec = kSectionNerivalePort;
-    NerivalePortSection s;
-    s.Enabled = ini.readBool(sec, "Enabled", s.Enabled);
-    s.ComPort = ini.readInteger(sec, "ComPort", s.ComPort);
-    s.ComSpeed = ini.readInteger(sec, "ComSpeed", s.ComSpeed);
-    s.FlowCtrl = ini.readInteger(sec, "FlowCtrl", s.FlowCtrl);
-    s.DataSettings = ini.readInteger(sec, "DataSettings", s.DataSettings);
-    s.DeviceID = ini.readInteger(sec, "DeviceID", s.DeviceID);
-    s.Length.value = ini.readInteger(sec, "Length", s.Length.value);
-    s.TruncateMsgs = ini.readBool(sec, "TruncateMsgs", s.TruncateMsgs);
-    return s;
+    return ConfigFile::inDataDirectory(dataDir, ConfigSide::Service).nerivalePort();
 }
 
 // Sets the host's properties from [Nerivale Port], in the engine's order up to
