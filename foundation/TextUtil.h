@@ -1,7 +1,9 @@
 #pragma once
 // Small text helpers the senders share (Windows-1252 bytes in, bytes out).
 #include <algorithm>
+#include <cstddef>
 #include <string>
+#include <vector>
 
 namespace nv {
 
@@ -16,6 +18,37 @@ inline std::string trimmed(const std::string& s) {
     auto b = s.find_first_not_of(' ');
     if (b == std::string::npos) return {};
     return s.substr(b, s.find_last_not_of(' ') - b + 1);
+}
+
+// How a sender cuts a long text into numbered parts.
+struct MarkedSplit {
+    std::size_t longest;      // a text up to this long goes whole
+    std::size_t window;       // characters a cut part may take before its mark
+    int maxParts;             // what is left beyond them is dropped
+    bool blankStaysWithPart;  // the blank at the cut ends this part (else it starts the next)
+};
+
+// The parts of `message`: each cut part ends after the last blank in reach (or
+// at the window's end) with "  (CONT.)"; the rest, when there were cuts, ends
+// with " (END)". `lastCut` gets the last cut part without its mark.
+inline std::vector<std::string> splitWithMarks(std::string message, const MarkedSplit& rule, std::string& lastCut) {
+    std::vector<std::string> parts;
+    lastCut.clear();
+    const std::size_t back = rule.blankStaysWithPart ? 1 : 0;
+    while (!message.empty() && static_cast<int>(parts.size()) < rule.maxParts) {
+        if (message.size() > rule.longest) {
+            std::size_t p = rule.window;
+            while (p > 0 && message[p - back] != ' ') --p;
+            if (p == 0) p = rule.window;
+            lastCut = message.substr(0, p);
+            parts.push_back(lastCut + "  (CONT.)");
+            message.erase(0, p);
+        } else {
+            parts.push_back(parts.empty() ? message : message + " (END)");
+            message.clear();
+        }
+    }
+    return parts;
 }
 
 }  // namespace nv

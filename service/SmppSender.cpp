@@ -38,22 +38,9 @@ bool portNumber(const std::string& text, std::uint16_t& port) {
 }  // namespace
 
 std::vector<std::string> splitSmppMessage(std::string message, std::string& lastCut) {
-    std::vector<std::string> parts;
-    lastCut.clear();
-    while (!message.empty() && static_cast<int>(parts.size()) < kSmppMaxParts) {
-        if (static_cast<int>(message.size()) > kSmppPartLength) {
-            std::size_t p = kSmppPartLength;
-            while (p > 0 && message[p] != ' ') --p;
-            if (p == 0) p = kSmppPartLength;
-            lastCut = message.substr(0, p);
-            parts.push_back(lastCut + "  (CONT.)");
-            message.erase(0, p);
-        } else {
-            parts.push_back(parts.empty() ? message : message + " (END)");
-            message.clear();
-        }
-    }
-    return parts;
+    // The blank at a cut starts the next part.
+    const MarkedSplit rule{kSmppPartLength, kSmppPartLength, kSmppMaxParts, false};
+    return splitWithMarks(std::move(message), rule, lastCut);
 }
 
 std::string smppStateText(int state) {

@@ -72,26 +72,11 @@ bool portNumber(const std::string& text, std::uint16_t& port, std::string& error
 bool snppUsesTls(std::int32_t secureMode) { return secureMode != -1 && secureMode != 3; }
 
 std::vector<std::string> splitSnppMessage(std::string message, int partLength, std::string& lastCut) {
-    std::vector<std::string> parts;
-    lastCut.clear();
-    // The window: the part length less the reserve for label and mark, at least one character.
-    const std::size_t window = static_cast<std::size_t>(std::max(1, partLength - kSnppMarkReserve));
-    while (!message.empty()) {
-        if (static_cast<int>(parts.size()) >= kSnppMaxParts) break;
-        if (partLength > 0 && message.size() > static_cast<std::size_t>(partLength)) {
-            // Back from the end of the window to the last blank; it stays with the part.
-            std::size_t p = window;
-            while (p > 0 && message[p - 1] != ' ') --p;
-            if (p == 0) p = window;
-            lastCut = message.substr(0, p);
-            parts.push_back(lastCut + "  (CONT.)");
-            message.erase(0, p);
-        } else {
-            parts.push_back(parts.empty() ? message : message + " (END)");
-            message.clear();
-        }
-    }
-    return parts;
+    // The window: the part length less the reserve for label and mark, at least
+    // one character; a part length of 0 never cuts.
+    const MarkedSplit rule{partLength > 0 ? static_cast<std::size_t>(partLength) : std::string::npos,
+                           static_cast<std::size_t>(std::max(1, partLength - kSnppMarkReserve)), kSnppMaxParts, true};
+    return splitWithMarks(std::move(message), rule, lastCut);
 }
 
 // What one SendSNPPPage call holds.
