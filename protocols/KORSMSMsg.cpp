@@ -455,21 +455,27 @@ int TKORSMSMessaging::textDialogue(const std::string& aSMSCenter, const std::str
     return atMessageReference(sent.lines);
 }
 
-int TKORSMSMessaging::SendTextPart(const std::string& aSMSCenter, const std::string& aSMSAddress,
-                                   const std::string& part, const std::string& aCharset, std::string& Rsp) {
+int TKORSMSMessaging::runPart(std::string& Rsp, const std::function<int()>& dialogue,
+                              const std::function<void()>& settle) {
     Rsp = kNoResponse;
     if (!checkBeforePart(Rsp)) return -1;
     m_comState = csTransmit;
     FlushRXBuf();
     int result = -1;
     try {
-        result = textDialogue(aSMSCenter, aSMSAddress, part, aCharset, Rsp);
+        result = dialogue();
     } catch (const std::exception& e) {
         Rsp = std::string(kErrSending) + e.what();
         result = -1;
     }
+    if (settle) settle();
     m_comState = csReady;
     return result;
+}
+
+int TKORSMSMessaging::SendTextPart(const std::string& aSMSCenter, const std::string& aSMSAddress,
+                                   const std::string& part, const std::string& aCharset, std::string& Rsp) {
+    return runPart(Rsp, [&] { return textDialogue(aSMSCenter, aSMSAddress, part, aCharset, Rsp); });
 }
 
 // Failures leave Rsp at "No Responce From Modem", except the modem's own
@@ -499,24 +505,15 @@ int TKORSMSMessaging::pduDialogue(const std::string& aSMSCenter, const std::stri
 
 int TKORSMSMessaging::SendPDUPart(const std::string& aSMSCenter, const std::string& aSMSAddress,
                                   const std::string& part, bool encode, std::string& Rsp) {
-    Rsp = kNoResponse;
-    if (!checkBeforePart(Rsp)) return -1;
-    m_comState = csTransmit;
-    FlushRXBuf();
-    int result = -1;
-    try {
-        result = pduDialogue(aSMSCenter, aSMSAddress, part, encode, Rsp);
-    } catch (const std::exception& e) {
-        Rsp = std::string(kErrSending) + e.what();
-        result = -1;
-    }
-    // Back to a known state however the part ended.
-    if (!stopRequested() && Connected()) {
-        command("AT");
-        command("AT+CMGF=0");
-    }
-    m_comState = csReady;
-    return result;
+    return runPart(
+        Rsp, [&] { return pduDialogue(aSMSCenter, aSMSAddress, part, encode, Rsp); },
+        [&] {
+            // Back to a known state however the part ended.
+            if (!stopRequested() && Connected()) {
+                command("AT");
+                command("AT+CMGF=0");
+            }
+        });
 }
 
 int TKORSMSMessaging::sendParts(const std::vector<std::string>& parts, bool reverse, std::string& Rsp,

@@ -176,6 +176,9 @@ private:
     bool waitModemReady(std::string& Rsp);
     int sendParts(const std::vector<std::string>& parts, bool reverse, std::string& Rsp,
                   const std::function<int(const std::string&, std::string&)>& sendPart);
+    // One part's dialogue with the modem in transmit state; an exception is a
+    // failed part. `settle` runs after it, before the modem is ready again.
+    int runPart(std::string& Rsp, const std::function<int()>& dialogue, const std::function<void()>& settle = {});
     int SendTextPart(const std::string& aSMSCenter, const std::string& aSMSAddress, const std::string& part,
                      const std::string& aCharset, std::string& Rsp);
     int textDialogue(const std::string& aSMSCenter, const std::string& aSMSAddress, const std::string& part,
