@@ -2,6 +2,8 @@
 
 #include <random>
 
+#include "foundation/TextUtil.h"
+
 namespace nv {
 namespace {
 
@@ -20,12 +22,6 @@ void appendHex(std::string& out, unsigned v) {
     out += kHexDigits[v & 0xF];
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
 
 // The key repeats from its start: positions 1..k, then 1 again.
 class KeyCycle {
@@ -57,14 +53,14 @@ std::string encrypt(std::string_view in, std::string_view key) {
 std::string decrypt(std::string_view in, std::string_view key) {
     std::string out;
     if (in.size() < 2) return out;
-    int hi = hexValue(in[0]), lo = hexValue(in[1]);
+    int hi = hexDigitValue(in[0]), lo = hexDigitValue(in[1]);
     if (hi < 0 || lo < 0) return out;
     unsigned b = static_cast<unsigned>(hi * 16 + lo);
     KeyCycle k(key);
     // A lone last digit is ignored; a pair that is not hex ends the text.
     for (std::size_t i = 2; i + 1 < in.size(); i += 2) {
-        hi = hexValue(in[i]);
-        lo = hexValue(in[i + 1]);
+        hi = hexDigitValue(in[i]);
+        lo = hexDigitValue(in[i + 1]);
         if (hi < 0 || lo < 0) break;
         unsigned c = static_cast<unsigned>(hi * 16 + lo);
         unsigned d = c ^ k.next();

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "foundation/FileUtil.h"
+#include "foundation/TextUtil.h"
 
 namespace nv {
 namespace fs = std::filesystem;
@@ -104,12 +105,6 @@ std::string stripLineBreaks(std::string_view v) {
     return out;
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 // Index of the first section line named `section`, or npos.
 std::size_t findSection(const std::vector<std::string>& lines, std::string_view section) {
@@ -173,7 +168,7 @@ int profileToInt(std::string_view value, int fallback) {
     const std::uint64_t limit = hex ? 0xFFFFFFFFull : (negative ? 2147483648ull : 2147483647ull);
     std::uint64_t acc = 0;
     for (; i < s.size(); ++i) {
-        int d = hex ? hexDigit(s[i]) : (s[i] >= '0' && s[i] <= '9' ? s[i] - '0' : -1);
+        int d = hex ? hexDigitValue(s[i]) : (s[i] >= '0' && s[i] <= '9' ? s[i] - '0' : -1);
         if (d < 0) return fallback;
         acc = acc * (hex ? 16u : 10u) + static_cast<unsigned>(d);
         if (acc > limit) return fallback;

@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdio>
 
+#include "foundation/TextUtil.h"
+
 namespace nv {
 namespace {
 
@@ -62,12 +64,6 @@ std::string_view digitsOf(std::string_view number) {
     return number;
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
 
 }  // namespace
 
@@ -175,8 +171,8 @@ std::string EncodeSubmitPDU(std::string_view smsCenter, std::string_view address
 int submitPduLength(std::string_view pduHex) {
     int centre = 0;
     if (pduHex.size() >= 2) {
-        int hi = hexValue(pduHex[0]);
-        int lo = hexValue(pduHex[1]);
+        int hi = hexDigitValue(pduHex[0]);
+        int lo = hexDigitValue(pduHex[1]);
         if (hi >= 0 && lo >= 0) centre = hi * 16 + lo;
     }
     return static_cast<int>(pduHex.size() / 2) - centre - 1;

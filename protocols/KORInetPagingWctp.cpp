@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "foundation/FileUtil.h"
+#include "foundation/TextUtil.h"
 #include "protocols/KORInetPaging.h"
 #include "protocols/KORInetPagingCurl.h"
 #include "protocols/KORInetPagingXml.h"
@@ -25,11 +26,6 @@ std::string oneLine(std::string text) {
     return text;
 }
 
-std::string lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 struct HeaderCapture {
     std::string status;  // "500 Internal Server Error" of the last status line
@@ -135,7 +131,7 @@ bool TKORInetPagingComp::checkServer(TWCTPData& data) const {
         data.fRspData = std::string(kNoServer) + "\r\n";
         return false;
     }
-    const std::string server = lower(data.fWCTPServer);
+    const std::string server = lowerAscii(data.fWCTPServer);
     if (server.find("http://") == std::string::npos && server.find("https://") == std::string::npos) {
         data.fRspData = std::string(kSchemeRequired) + "\r\n";
         return false;

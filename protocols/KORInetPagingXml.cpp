@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "foundation/FileUtil.h"
+#include "foundation/TextUtil.h"
 #include "foundation/Win1252.h"
 
 namespace nv::wctp {
@@ -15,10 +16,6 @@ namespace {
 
 constexpr const char* kDefaultVersion = "wctp-dtd-v1r1";
 
-std::string lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
 
 // Control bytes other than tab, CR and LF cannot appear in an XML 1.0 document
 // at all, not even as references; they are dropped rather than making the
@@ -244,7 +241,7 @@ std::string GetWCTPGMTTime(const std::string& localTime, std::chrono::system_clo
 }
 
 std::string wctpVersion(const std::string& docType) {
-    std::string name = lower(docType.substr(docType.rfind('/') == std::string::npos ? 0 : docType.rfind('/') + 1));
+    std::string name = lowerAscii(docType.substr(docType.rfind('/') == std::string::npos ? 0 : docType.rfind('/') + 1));
     std::size_t v = name.find('v');
     if (v == std::string::npos) return kDefaultVersion;
     std::string rest = name.substr(v + 1);

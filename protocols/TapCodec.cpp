@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "foundation/TextUtil.h"
+
 namespace nv::tap {
 
 namespace {
@@ -17,12 +19,6 @@ std::string joinAlternatives(const std::vector<std::string>& alts) {
     return out;
 }
 
-std::string trimBlanks(std::string_view s) {
-    std::size_t b = 0, e = s.size();
-    while (b < e && s[b] == ' ') ++b;
-    while (e > b && s[e - 1] == ' ') --e;
-    return std::string(s.substr(b, e - b));
-}
 
 }  // namespace
 
@@ -136,7 +132,7 @@ std::vector<std::string> splitMessage(std::string_view text, const SplitOptions&
                 break;
             }
         }
-        std::string part = trimBlanks(rest.substr(0, static_cast<std::size_t>(cut)));
+        std::string part = trimmed(rest.substr(0, static_cast<std::size_t>(cut)));
         if (opt.displayMsgBreaks) part += " (CONT.)";
         parts.push_back(std::move(part));
         rest.remove_prefix(static_cast<std::size_t>(cut));
