@@ -96,14 +96,6 @@ std::string unquote(std::string_view v) {
     return std::string(v);
 }
 
-std::string stripLineBreaks(std::string_view v) {
-    std::string out;
-    out.reserve(v.size());
-    for (char c : v) {
-        if (c != '\r' && c != '\n') out.push_back(c);
-    }
-    return out;
-}
 
 
 // Index of the first section line named `section`, or npos.
@@ -116,7 +108,7 @@ std::size_t findSection(const std::vector<std::string>& lines, std::string_view 
 }
 
 void applyOne(std::vector<std::string>& lines, const ProfileWrite& w) {
-    const std::string value = stripLineBreaks(w.value);
+    const std::string value = withoutLineBreaks(std::string(w.value));
     std::size_t head = findSection(lines, w.section);
     if (head == std::string::npos) {
         if (!lines.empty() && !hasTerminator(lines.back())) lines.back() += kCrLf;

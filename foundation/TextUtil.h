@@ -14,6 +14,13 @@ inline std::string withoutLineBreaks(std::string s) {
     return s;
 }
 
+// The text with every CR and LF made a blank (an error text stays one line).
+inline std::string lineBreaksAsBlanks(std::string s) {
+    std::replace(s.begin(), s.end(), '\r', ' ');
+    std::replace(s.begin(), s.end(), '\n', ' ');
+    return s;
+}
+
 // The text without leading and trailing blanks.
 inline std::string trimmed(std::string_view s) {
     auto b = s.find_first_not_of(' ');

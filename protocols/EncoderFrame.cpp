@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "foundation/TextUtil.h"
+
 namespace nv::encoder {
 
 namespace {
@@ -23,9 +25,6 @@ constexpr std::array<CodeText, 8> kCodeTexts{{
     {"08", "Invalid Command Format", "Invalid Command Format"},
 }};
 
-bool endsWith(std::string_view s, std::string_view tail) {
-    return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
-}
 
 }  // namespace
 
@@ -37,7 +36,7 @@ std::string errorCodeText(std::string_view code, CodeTexts list) {
 
 bool blockEnds(std::string_view collected) {
     if (!collected.empty() && collected.back() == EOT) return true;
-    if (!endsWith(collected, CRLF)) return false;
+    if (!collected.ends_with(CRLF)) return false;
     // A CR LF in the text of a frame is part of the message, not its end.
     return collected.front() != SOH || collected.find(ETX) != std::string_view::npos;
 }
@@ -82,20 +81,14 @@ bool applyLengthRule(std::string& message, int maxLength, bool truncate) {
     return maxLength == 0 || length <= maxLength;
 }
 
-std::string stripLineBreaks(std::string_view message) {
-    std::string out;
-    out.reserve(message.size());
-    for (char c : message)
-        if (c != '\n' && c != '\r') out += c;
-    return out;
-}
+std::string stripLineBreaks(std::string_view message) { return withoutLineBreaks(std::string(message)); }
 
 std::string ackReply() { return std::string{SOH, ACK} + kAckVersion + EOT; }
 
 std::string errorReply(std::string_view code) { return std::string{SOH, kErrorByte} + std::string(code) + EOT; }
 
 std::string acceptAnswer(std::string_view block) {
-    if (endsWith(block, CRLF)) return std::string(block.substr(0, block.size() - 2)) + ackReply() + CRLF;
+    if (block.ends_with(CRLF)) return std::string(block.substr(0, block.size() - 2)) + ackReply() + CRLF;
     return std::string(block) + ackReply();
 }
 

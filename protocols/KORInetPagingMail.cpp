@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "foundation/FileUtil.h"
+#include "foundation/TextUtil.h"
 #include "foundation/Win1252.h"
 #include "protocols/KORInetPaging.h"
 #include "protocols/KORInetPagingCurl.h"
@@ -32,12 +33,6 @@ std::string withoutControls(const std::string& text) {
     for (char c : text)
         if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) out += c;
     return out;
-}
-
-std::string oneLine(std::string text) {
-    std::replace(text.begin(), text.end(), '\r', ' ');
-    std::replace(text.begin(), text.end(), '\n', ' ');
-    return text;
 }
 
 // An address goes into RCPT TO and the To header as it is; one holding a line
@@ -260,7 +255,7 @@ bool TKORInetPagingComp::sendToAddress(MailCall& call, TSMTPData& data, const st
     call.ProcDone = false;
     call.refused = false;
     if (!acceptableAddress(address)) {
-        AddMailError(call, data, kInvalidAddress + oneLine(address) + "!");
+        AddMailError(call, data, kInvalidAddress + lineBreaksAsBlanks(address) + "!");
         return false;
     }
     for (std::string host = NextMailServer(call, data); !host.empty(); host = NextMailServer(call, data)) {
@@ -313,7 +308,7 @@ void TKORInetPagingComp::AddMailError(MailCall& call, TSMTPData& data, const std
 bool TKORInetPagingComp::sendOnce(MailCall& call, const TSMTPData& data, const std::string& server,
                                   const std::string& address) const {
     if (!acceptableServer(server)) {
-        call.ErrorData = kInvalidServer + oneLine(server) + "!";
+        call.ErrorData = kInvalidServer + lineBreaksAsBlanks(server) + "!";
         return false;
     }
     char errorBuffer[CURL_ERROR_SIZE];
@@ -363,7 +358,7 @@ bool TKORInetPagingComp::sendOnce(MailCall& call, const TSMTPData& data, const s
     const std::string& cmd = dialogue.refusedCommand;
     call.refused = code >= 500 && (cmd == "MAIL" || cmd == "RCPT" || cmd == "DATA");
     const std::string why = code ? dialogue.refusal : inet::errorText(rc, errorBuffer);
-    call.ErrorData = kSendError + oneLine(withoutControls(why));
+    call.ErrorData = kSendError + lineBreaksAsBlanks(withoutControls(why));
     return false;
 }
 

@@ -19,13 +19,6 @@ constexpr const char* kSchemeRequired = "errorText=http:// or https:// Required 
 constexpr const char* kIdRequired = "errorText=Message ID Required!";
 constexpr const char* kConnectError = "Error Connecting To Server, ";
 
-// Error texts reach a reply line and the log; a line break would split them.
-std::string oneLine(std::string text) {
-    std::replace(text.begin(), text.end(), '\r', ' ');
-    std::replace(text.begin(), text.end(), '\n', ' ');
-    return text;
-}
-
 
 struct HeaderCapture {
     std::string status;  // "500 Internal Server Error" of the last status line
@@ -161,7 +154,7 @@ bool TKORInetPagingComp::SubmitWCTPMessage(TWCTPData& data) const {
                              data.WCTPEnterprise ? wctp::ReplyKind::Request : wctp::ReplyKind::Submit,
                              data.fMessageID, list, isXml);
     } else {
-        list.add("errorText=" + oneLine(call.ErrorData));
+        list.add("errorText=" + lineBreaksAsBlanks(call.ErrorData));
     }
     data.fRspData = list.text();
     return ok;
@@ -191,7 +184,7 @@ bool TKORInetPagingComp::SubmitWCTPQuery(const std::string& id, TWCTPData& data)
         bool isXml = false;
         ok = wctp::readReply(call.ResultData, wctp::ReplyKind::Query, data.fMessageID, list, isXml);
     } else {
-        list.add("errorText=" + oneLine(call.ErrorData));
+        list.add("errorText=" + lineBreaksAsBlanks(call.ErrorData));
     }
     data.fRspData = list.text();
     return ok;

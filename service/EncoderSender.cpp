@@ -16,9 +16,6 @@ namespace {
 constexpr std::string_view kReplyMatch{"\x04\x01\x06|\x04\x01\x0F|\x04\r\n\x01\x0F"};
 constexpr std::string_view kCodeEnd{"\x04"};
 
-bool endsWith(const std::string& s, std::string_view tail) {
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
 
 }  // namespace
 
@@ -43,7 +40,7 @@ EncoderResult sendToEncoder(TKORCom32& port, std::mutex& lock, const std::string
     if (r == -2) return out;
     // A wait that ended inside the third alternative (an echo with CR LF and
     // nothing after it) is silence, not a refusal.
-    const bool refused = r == 1 || (r == 2 && endsWith(received, "\x01\x0F"));
+    const bool refused = r == 1 || (r == 2 && received.ends_with("\x01\x0F"));
     if (!refused) {
         out.kind = EncoderResult::Kind::Delivered;
         out.reply = received.size() > 2 ? received.substr(2) : std::string();
@@ -51,7 +48,7 @@ EncoderResult sendToEncoder(TKORCom32& port, std::mutex& lock, const std::string
     }
     std::string code;
     if (port.WaitFor(kCodeEnd, code, kEncoderReplyWait) == -2) return out;
-    if (endsWith(code, kCodeEnd)) code.pop_back();
+    if (code.ends_with(kCodeEnd)) code.pop_back();
     out.kind = EncoderResult::Kind::Refused;
     out.reply = encoderErrorText(code, cleaned);
     return out;
