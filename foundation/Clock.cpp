@@ -1,5 +1,6 @@
 #include "foundation/Clock.h"
 
+#include <algorithm>
 #include <thread>
 
 namespace nv {
@@ -13,6 +14,17 @@ void SteadyClock::sleepFor(std::chrono::milliseconds d) {
 Clock& steadyClock() {
     static SteadyClock clock;
     return clock;
+}
+
+bool sleepUnless(Clock& clock, std::chrono::milliseconds d, const std::function<bool()>& stop,
+                 std::chrono::milliseconds slice) {
+    const auto end = clock.now() + d;
+    for (;;) {
+        if (stop && stop()) return false;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - clock.now());
+        if (left.count() <= 0) return true;
+        clock.sleepFor(std::min(left, slice));
+    }
 }
 
 // Starts well away from the epoch so "now - something" never underflows.

@@ -4,6 +4,7 @@
 // second-long waits in milliseconds.
 #include <atomic>
 #include <chrono>
+#include <functional>
 
 namespace nv {
 
@@ -28,6 +29,11 @@ public:
 
 // The shared real clock; it holds no state, so sharing it is harmless.
 Clock& steadyClock();
+
+// Sleeps `d` on `clock` in slices, asking `stop` (when given) before each;
+// false as soon as it says stop, true once the time has passed.
+bool sleepUnless(Clock& clock, std::chrono::milliseconds d, const std::function<bool()>& stop,
+                 std::chrono::milliseconds slice = std::chrono::milliseconds(50));
 
 // A clock that moves only when told to. sleepFor advances it by the asked time
 // (and yields briefly for real), so code that only sleeps finishes at once;

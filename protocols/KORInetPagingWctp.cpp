@@ -2,6 +2,7 @@
 #include <cctype>
 #include <thread>
 
+#include "foundation/Clock.h"
 #include "foundation/FileUtil.h"
 #include "foundation/TextUtil.h"
 #include "protocols/KORInetPaging.h"
@@ -84,12 +85,7 @@ std::chrono::system_clock::time_point TKORInetPagingComp::now() const {
 }
 
 void TKORInetPagingComp::pause(std::chrono::milliseconds span) const {
-    const auto end = std::chrono::steady_clock::now() + span;
-    while (!cancelled()) {
-        const auto left = end - std::chrono::steady_clock::now();
-        if (left <= std::chrono::steady_clock::duration::zero()) break;
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(50)));
-    }
+    sleepUnless(steadyClock(), span, [this] { return cancelled(); });
 }
 
 std::unique_ptr<TWCTPData> TKORInetPagingComp::LoadWCTPData() const { return std::make_unique<TWCTPData>(); }

@@ -183,13 +183,7 @@ bool TKORSMSMessaging::acquire(std::unique_lock<std::recursive_mutex>& lock) {
 }
 
 bool TKORSMSMessaging::pauseFor(milliseconds d) {
-    auto end = m_clock.now() + d;
-    for (;;) {
-        if (stopRequested()) return false;
-        auto left = std::chrono::duration_cast<milliseconds>(end - m_clock.now());
-        if (left.count() <= 0) return true;
-        m_clock.sleepFor(std::min(left, kSlice));
-    }
+    return sleepUnless(m_clock, d, [this] { return stopRequested(); }, kSlice);
 }
 
 TKORSMSMessaging::Answer TKORSMSMessaging::transact(std::string_view bytes, milliseconds timeout,

@@ -32,13 +32,7 @@ void OutboundContext::freePage(PageRecordPtr& page) {
 }
 
 bool OutboundContext::sleepChecking(std::chrono::milliseconds d, const std::function<bool()>& stop) const {
-    auto until = std::chrono::steady_clock::now() + d;
-    for (;;) {
-        if (stop && stop()) return false;
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return true;
-        std::this_thread::sleep_for(std::min(left, std::chrono::milliseconds(50)));
-    }
+    return sleepUnless(steadyClock(), d, stop);
 }
 
 std::string deliveryFailLine(const TQueueRec& page, const std::string& providerName) {
