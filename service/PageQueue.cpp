@@ -3,6 +3,7 @@
 // every page that is not forced.
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <exception>
 
 #include "foundation/FileUtil.h"
@@ -14,27 +15,14 @@ namespace {
 
 // Priorities compare as "%2.2d" texts, so 100 sorts before 20. The text is
 // kept NUL-padded in a fixed array: comparing the arrays orders them as the
-// texts, without a heap string per comparison.
+// texts, without a heap string.
 using PriorityText = std::array<char, 16>;
 
 std::int32_t priorityOf(const TQueueRec& page) { return page.Recipient ? page.Recipient->Priority() : 0; }
 
 PriorityText priorityText(std::int32_t priority) {
     PriorityText key{};
-    long long v = priority;
-    char* out = key.data();
-    if (v < 0) {
-        *out++ = '-';
-        v = -v;
-    }
-    char digits[20];
-    int n = 0;
-    do {
-        digits[n++] = static_cast<char>('0' + v % 10);
-        v /= 10;
-    } while (v != 0);
-    if (n < 2) digits[n++] = '0';  // "%2.2d": at least two digits
-    while (n > 0) *out++ = digits[--n];
+    std::snprintf(key.data(), key.size(), "%2.2d", priority);
     return key;
 }
 
@@ -48,7 +36,8 @@ bool isDuplicate(const TQueueRec& a, const TQueueRec& b) {
 }  // namespace
 
 // Sort order of the queue and of the secondary list. The texts hold digits and
-// a sign only, so the comparison needs no case folding.
+// a sign only, so the comparison needs no case folding; equal priorities (the
+// intake gives every page the same) are equal without formatting.
 bool ComparePageOrder(const PageRecordPtr& a, const PageRecordPtr& b) {
     std::int32_t pa = priorityOf(*a), pb = priorityOf(*b);
     return pa != pb && priorityText(pa) < priorityText(pb);
