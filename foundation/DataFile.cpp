@@ -127,13 +127,17 @@ DataFileHeader DataFileHeader::make(std::int32_t recordSize, std::string_view ve
                                     chr::system_clock::time_point now) {
     DataFileHeader h;
     putInt32(h.bytes.data(), kRecordSizeOffset, recordSize);
+    h.setHeaderTime(now);
+    putTextField(h.bytes.data(), kVersionTextOffset, kVersionTextLength, version);
+    return h;
+}
+
+void DataFileHeader::setHeaderTime(chr::system_clock::time_point now) {
     SystemTime st = toSystemTimeUtc(now);
     const std::uint16_t parts[8] = {st.wYear, st.wMonth,  st.wDayOfWeek, st.wDay,
                                     st.wHour, st.wMinute, st.wSecond,    st.wMilliseconds};
     for (std::size_t i = 0; i < 8; ++i)
-        putInt16(h.bytes.data(), kHeaderTimeOffset + 2 * i, static_cast<std::int16_t>(parts[i]));
-    putTextField(h.bytes.data(), kVersionTextOffset, kVersionTextLength, version);
-    return h;
+        putInt16(bytes.data(), kHeaderTimeOffset + 2 * i, static_cast<std::int16_t>(parts[i]));
 }
 
 DataFileHeader DataFileHeader::fromBytes(std::string_view raw) {

@@ -78,6 +78,8 @@ public:
                                std::chrono::system_clock::time_point now =
                                    std::chrono::system_clock::now());
     static DataFileHeader fromBytes(std::string_view raw);  // raw must hold 57 bytes
+    // Puts `now` (as UTC) into the header time; size and version stay.
+    void setHeaderTime(std::chrono::system_clock::time_point now);
 
     std::int32_t RecordSize() const { return getInt32(bytes.data(), kRecordSizeOffset); }
     SystemTime HeaderTime() const;

@@ -96,7 +96,7 @@ ScanResult scanRecordFile(const RecordKind& kind, const fs::path& dataDir, UserP
 }
 
 bool storeRecord(const RecordKind& kind, const fs::path& dataDir, std::uint8_t* rec, SlotRule rule,
-                 UserPrompt& prompt) {
+                 UserPrompt& prompt, bool restampHeader) {
     const std::int32_t filePos = getInt32(rec, kind.filePosOffset);
     const bool isNew = filePos == -1;
     for (bool upgraded = false;; upgraded = true) {
@@ -115,6 +115,10 @@ bool storeRecord(const RecordKind& kind, const fs::path& dataDir, std::uint8_t* 
                 if (upgraded) return false;
                 UpdateRecordFile(kind.recName, path, prompt);
                 continue;
+            }
+            if (restampHeader) {
+                header->setHeaderTime(std::chrono::system_clock::now());
+                if (!file->writeAt(0, header->bytes.data(), kHeaderSize)) return false;
             }
         } else {
             // No header (new, empty or a stub shorter than one): it holds no records.
@@ -223,6 +227,50 @@ std::unique_ptr<RouteRec> FindRoute(std::string_view key, const fs::path& dataDi
     });
     if (found || byName || result != ScanResult::Read) return found;
     return FindRoute("Default", dataDir, true, prompt);
+}
+
+bool SavePort(PortRec& rec, const fs::path& dataDir, UserPrompt& prompt) {
+    return storeRecord(PortRec::kKind, dataDir, rec.data(), SlotRule::Append, prompt);
+}
+
+bool SaveRoute(RouteRec& rec, const fs::path& dataDir, UserPrompt& prompt) {
+    return storeRecord(RouteRec::kKind, dataDir, rec.data(), SlotRule::FirstFreeSlot, prompt,
+                       /*restampHeader=*/true);
+}
+
+namespace {
+
+std::vector<std::string> loadNames(const RecordKind& kind, std::size_t nameOffset, std::size_t nameLength,
+                                   const fs::path& dataDir, UserPrompt& prompt,
+                                   const std::function<bool(const std::uint8_t*)>& keep) {
+    std::vector<std::string> names;
+    const ScanResult result = scanRecordFile(kind, dataDir, prompt, [&](const std::uint8_t* raw) {
+        std::string name = getTextField(raw, nameOffset, nameLength);
+        if (!name.empty() && (!keep || keep(raw))) names.push_back(std::move(name));
+        return true;
+    });
+    if (result != ScanResult::Read) names.clear();
+    return names;
+}
+
+}  // namespace
+
+std::vector<std::string> LoadProviderNames(const fs::path& dataDir, UserPrompt& prompt) {
+    return loadNames(ProviderRec::kKind, ProviderRec::kCompanyNameOffset, ProviderRec::kCompanyNameLength, dataDir,
+                     prompt, nullptr);
+}
+
+std::vector<std::string> LoadProviderNamesByType(const fs::path& dataDir, std::uint8_t deliveryType,
+                                                 UserPrompt& prompt) {
+    return loadNames(ProviderRec::kKind, ProviderRec::kCompanyNameOffset, ProviderRec::kCompanyNameLength, dataDir,
+                     prompt, [&](const std::uint8_t* raw) {
+                         return ProviderRec::fromBytes(raw).DeliveryType() == deliveryType;
+                     });
+}
+
+std::vector<std::string> LoadRouteNames(const fs::path& dataDir, UserPrompt& prompt) {
+    return loadNames(RouteRec::kKind, RouteRec::kRouteNameOffset, RouteRec::kRouteNameLength, dataDir, prompt,
+                     nullptr);
 }
 
 }  // namespace nv

@@ -51,8 +51,10 @@ enum class SlotRule { FirstFreeSlot, Append };
 // shorter than a header) gets a header first; records are appended at the
 // aligned end. A newer file, or one still old after an upgrade, is never
 // written. A FilePos that is not a record boundary inside the file is refused.
+// With `restampHeader` the header's time becomes the time of this write (size
+// and version as read), as the route writer does.
 bool storeRecord(const RecordKind& kind, const std::filesystem::path& dataDir, std::uint8_t* rec,
-                 SlotRule rule, UserPrompt& prompt);
+                 SlotRule rule, UserPrompt& prompt, bool restampHeader = false);
 
 // First live provider whose CompanyName equals `name` ignoring case; the two
 // ciphered fields come back plain.
@@ -83,5 +85,26 @@ std::vector<std::string> LoadPortNames(const std::filesystem::path& dataDir, Use
 // Disabled routes are returned like any other; the caller checks Enabled.
 std::unique_ptr<RouteRec> FindRoute(std::string_view key, const std::filesystem::path& dataDir,
                                     bool byName, UserPrompt& prompt);
+
+// ---- the manager's writers and name lists ----
+
+// Stores a port record: FilePos -1 appends (deleted slots are never reused),
+// otherwise writes in place. False when nothing was written.
+bool SavePort(PortRec& rec, const std::filesystem::path& dataDir, UserPrompt& prompt);
+
+// Stores a route record: FilePos -1 takes the first deleted slot, else appends;
+// the header's time is re-stamped with every write. The file's modification
+// time is the time of the write. False when nothing was written.
+bool SaveRoute(RouteRec& rec, const std::filesystem::path& dataDir, UserPrompt& prompt);
+
+// Names of the live records with a non-empty name, in file order. A newer file
+// is refused with the kind's message and gives an empty list; an older one is
+// upgraded once (a declined or failed upgrade gives an empty list, not a
+// second question).
+std::vector<std::string> LoadProviderNames(const std::filesystem::path& dataDir, UserPrompt& prompt);
+// Only the providers whose DeliveryType equals `deliveryType`.
+std::vector<std::string> LoadProviderNamesByType(const std::filesystem::path& dataDir,
+                                                 std::uint8_t deliveryType, UserPrompt& prompt);
+std::vector<std::string> LoadRouteNames(const std::filesystem::path& dataDir, UserPrompt& prompt);
 
 }  // namespace nv

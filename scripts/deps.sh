@@ -4,6 +4,7 @@ set -euo pipefail
 pkgs=(build-essential cmake ninja-build pkg-config
       libgtest-dev libgmock-dev googletest libbenchmark-dev
       libasio-dev libssl-dev libcurl4-openssl-dev libpugixml-dev
+      qt6-base-dev qt6-qpa-plugins
       python3 socat openssl systemd
       kannel-extras libnet-snpp-perl)
 # The tests run an npm SMPP server. Debian's node and npm only where no node is
