@@ -96,4 +96,56 @@ std::string refuseAnswer(std::string_view block, std::string_view code) {
     return std::string(block) + errorReply(code);
 }
 
+std::string testerFrame(std::string_view recipient, std::string_view text) {
+    std::string frame{SOH};
+    frame += "A1";
+    frame += recipient;
+    frame += STX;
+    frame += text;
+    frame += ETX;
+    frame += EOT;
+    return frame;
+}
+
+namespace {
+
+bool isReplyMarker(char c) { return c == ACK || c == NAK || c == kErrorByte; }
+
+// Blanks and control characters off both ends.
+std::string trimControls(std::string_view s) {
+    auto keep = [](char c) { return static_cast<unsigned char>(c) > ' '; };
+    std::size_t b = 0, e = s.size();
+    while (b < e && !keep(s[b])) ++b;
+    while (e > b && !keep(s[e - 1])) --e;
+    return std::string(s.substr(b, e - b));
+}
+
+}  // namespace
+
+AnswerReader::Outcome AnswerReader::feed(std::string_view bytes) {
+    if (m_outcome != Outcome::Pending) return m_outcome;
+    m_bytes += bytes;
+    if (m_replyAt == std::string::npos) {
+        for (std::size_t i = m_scanFrom; i + 1 < m_bytes.size(); ++i)
+            if (m_bytes[i] == SOH && isReplyMarker(m_bytes[i + 1])) {
+                m_replyAt = i;
+                break;
+            }
+        // An SOH at the very end may be the start of the reply: look at it again.
+        if (m_replyAt == std::string::npos) {
+            m_scanFrom = m_bytes.empty() ? 0 : m_bytes.size() - 1;
+            return m_outcome;
+        }
+    }
+    std::size_t eot = m_bytes.find(EOT, m_replyAt + 2);
+    if (eot == std::string::npos) return m_outcome;
+    if (m_bytes[m_replyAt + 1] == ACK) {
+        m_outcome = Outcome::Accepted;
+    } else {
+        m_outcome = Outcome::Refused;
+        m_code = trimControls(std::string_view(m_bytes).substr(m_replyAt + 2, eot - m_replyAt - 2));
+    }
+    return m_outcome;
+}
+
 }  // namespace nv::encoder

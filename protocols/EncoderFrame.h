@@ -13,6 +13,7 @@
 // A block is what arrived from the end of the previous block up to its
 // terminator: EOT, or CR LF. Inside a block begun by SOH a CR LF ends the block
 // only after ETX, so a text of several lines arrives whole.
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -82,5 +83,32 @@ std::string errorReply(std::string_view code);
 // a refused block is echoed whole.
 std::string acceptAnswer(std::string_view block);
 std::string refuseAnswer(std::string_view block, std::string_view code);
+
+// The port tester's frame: SOH "A1" recipient STX text ETX EOT, no line end.
+std::string testerFrame(std::string_view recipient, std::string_view text);
+
+// Reads the encoder's status reply out of everything that arrives after a
+// frame was sent: the echo first, then SOH followed by ACK, NAK or the error
+// byte, up to EOT. The echo's own SOH is followed by the frame's type
+// character, so it is never taken for the reply; an encoder that does not echo
+// is read the same way.
+class AnswerReader {
+public:
+    enum class Outcome { Pending, Accepted, Refused };
+
+    // Feeds the bytes that arrived; the outcome so far.
+    Outcome feed(std::string_view bytes);
+    Outcome outcome() const { return m_outcome; }
+    // A refusal's code: what stands between NAK (or the error byte) and EOT,
+    // without leading and trailing blanks and control characters.
+    const std::string& code() const { return m_code; }
+
+private:
+    std::string m_bytes;
+    std::size_t m_scanFrom = 0;
+    std::size_t m_replyAt = std::string::npos;
+    Outcome m_outcome = Outcome::Pending;
+    std::string m_code;
+};
 
 }  // namespace nv::encoder
