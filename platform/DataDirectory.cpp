@@ -45,6 +45,9 @@ InstallSettings readInstallSettingsFrom(const fs::path& confFile, const fs::path
     s.version = ini.readString(kInstallSection, "Version", "");
     std::string common = ini.readString(kInstallSection, "CommonAppData", "");
     s.commonAppData = common.empty() ? fs::path(kDefaultCommonAppData) : fs::path(common);
+    s.carrierListServer = ini.readString(kInstallSection, "CarrierListServer", "");
+    s.submitFrom = ini.readString(kInstallSection, "SubmitFrom", "");
+    s.submitTo = ini.readString(kInstallSection, "SubmitTo", "");
     return s;
 }
 

@@ -3,7 +3,8 @@
 //
 // The install directory comes from the install file, /etc/KOR/Nerivale.ini
 // (or the file named by $NERIVALE_CONF), section [Nerivale]: InstallDir,
-// Version and CommonAppData (default /var/lib). Without the file, or with an
+// Version and CommonAppData (default /var/lib), and for the manager
+// CarrierListServer, SubmitFrom and SubmitTo. Without the file, or with an
 // empty InstallDir, it is the program's own folder.
 //
 // The data directory is the install directory when that holds Config.Dat, else
@@ -42,6 +43,10 @@ struct InstallSettings {
     std::filesystem::path installDir;
     std::string version;
     std::filesystem::path commonAppData;
+    // Addresses of the manager's carrier services; empty when not configured.
+    std::string carrierListServer;  // base URL of the carrier list server (http:// or https://)
+    std::string submitFrom;         // sender of the carrier-update mail
+    std::string submitTo;           // recipient of the carrier-update mail
 };
 
 // Reads $NERIVALE_CONF when set and not empty, else /etc/KOR/Nerivale.ini.

@@ -6,7 +6,7 @@ pkgs=(build-essential cmake ninja-build pkg-config
       libasio-dev libssl-dev libcurl4-openssl-dev libpugixml-dev
       qt6-base-dev qt6-qpa-plugins
       python3 socat openssl systemd
-      kannel-extras libnet-snpp-perl)
+      kannel-extras libnet-snpp-perl tinyproxy-bin)
 # The tests run an npm SMPP server. Debian's node and npm only where no node is
 # on PATH: npm from Debian would replace a nodesource node that brings its own.
 command -v node >/dev/null 2>&1 || pkgs+=(nodejs npm)

@@ -54,8 +54,24 @@ std::vector<HttpRequest> HttpPeer::requests() const {
     return m_requests;
 }
 
-HttpReply HttpPeer::replyFor(const std::string& body) const {
+void HttpPeer::addQueryReply(std::string query, HttpReply reply) {
     std::lock_guard<std::mutex> lock(m_mutex);
+    m_queryRules.emplace_back(std::move(query), std::move(reply));
+}
+
+std::string HttpRequest::query() const {
+    const std::size_t end = requestLine.rfind(' ');
+    const std::size_t mark = requestLine.find('?');
+    if (mark == std::string::npos || end == std::string::npos || mark > end) return {};
+    return requestLine.substr(mark + 1, end - mark - 1);
+}
+
+HttpReply HttpPeer::replyFor(const HttpRequest& request) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const std::string query = request.query();
+    for (const auto& [q, reply] : m_queryRules)
+        if (q == query) return reply;
+    const std::string& body = request.body;
     for (const auto& [marker, reply] : m_rules)
         if (body.find(marker) != std::string::npos) return reply;
     return m_default;
@@ -78,7 +94,7 @@ void HttpPeer::serve(PeerStream& stream) {
         tunnel(stream, target.substr(0, target.find(' ')));
         return;
     }
-    const HttpReply reply = replyFor(request.body);
+    const HttpReply reply = replyFor(request);
     for (auto end = std::chrono::steady_clock::now() + reply.delay; std::chrono::steady_clock::now() < end;) {
         if (m_listener.stopping()) return;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -27,6 +27,8 @@ struct HttpRequest {
     std::string raw;          // request line, headers and body as received
     std::string requestLine;  // without CR LF
     std::string body;
+    // The request target's query string (after "?", before the blank); empty when none.
+    std::string query() const;
     // Value of the first header `name` (any case), trimmed; empty when absent.
     std::string header(const std::string& name) const;
 };
@@ -43,19 +45,22 @@ public:
     void setReply(HttpReply reply);
     // Requests whose body holds `marker` get `reply` instead of the default.
     void addReply(std::string marker, HttpReply reply);
+    // Requests whose target's query string (after "?") is exactly `query` get `reply`.
+    void addQueryReply(std::string query, HttpReply reply);
     std::vector<HttpRequest> requests() const;
     // TCP connections accepted (TLS handshakes that failed included).
     int connections() const { return m_listener.accepted(); }
 
 private:
     void serve(PeerStream& stream);
-    HttpReply replyFor(const std::string& body) const;
+    HttpReply replyFor(const HttpRequest& request) const;
     void tunnel(PeerStream& client, const std::string& target);
 
     Tls m_tls;
     mutable std::mutex m_mutex;
     HttpReply m_default;
     std::vector<std::pair<std::string, HttpReply>> m_rules;
+    std::vector<std::pair<std::string, HttpReply>> m_queryRules;
     std::vector<HttpRequest> m_requests;
     PeerListener m_listener;  // last: its threads end before the rest goes
 };

@@ -46,6 +46,21 @@ TEST(DataDirectory, InstallFileIsReadByTheProfileRules) {
     }
 }
 
+TEST(DataDirectory, InstallFileNamesTheCarrierServices) {
+    test::TempDir dir;
+    test::writeFile(dir / "a.ini",
+                    "[Nerivale]\nCarrierListServer=https://carriers.example.net/list/\n"
+                    "SubmitFrom=updates@example.net\nSubmitTo=support@example.net\n");
+    InstallSettings s = readInstallSettingsFrom(dir / "a.ini", "/prog");
+    EXPECT_EQ(s.carrierListServer, "https://carriers.example.net/list/");
+    EXPECT_EQ(s.submitFrom, "updates@example.net");
+    EXPECT_EQ(s.submitTo, "support@example.net");
+    InstallSettings none = readInstallSettingsFrom(dir / "missing.ini", "/prog");
+    EXPECT_EQ(none.carrierListServer, "");
+    EXPECT_EQ(none.submitFrom, "");
+    EXPECT_EQ(none.submitTo, "");
+}
+
 // Each test runs in its own process under ctest, so the variable cannot leak.
 TEST(DataDirectory, EnvironmentNamesTheInstallFile) {
     test::TempDir dir;
