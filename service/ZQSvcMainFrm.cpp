@@ -5,6 +5,7 @@
 #include <exception>
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "foundation/FileUtil.h"
 #include "platform/DataDirectory.h"
@@ -25,6 +26,14 @@ bool isSwitch(const std::string& arg, const char* name) {
     return equalsNoCase(a, name);
 }
 
+// "USER=<name>": the named logon of an install.
+std::optional<std::string> userArgument(const std::string& arg) {
+    std::string_view a = arg;
+    while (!a.empty() && (a.front() == '/' || a.front() == '-')) a.remove_prefix(1);
+    if (a.size() < 5 || !equalsNoCase(a.substr(0, 5), "USER=")) return std::nullopt;
+    return std::string(a.substr(5));
+}
+
 fs::path ownExecutable() {
     std::error_code ec;
     fs::path exe = fs::read_symlink("/proc/self/exe", ec);
@@ -35,19 +44,26 @@ fs::path ownExecutable() {
 
 int TNerivale::run(const std::vector<std::string>& args) {
     bool install = false, uninstall = false, silent = false;
+    std::string user = kServiceAccount;
     for (const auto& a : args) {
         install |= isSwitch(a, "INSTALL");
         uninstall |= isSwitch(a, "UNINSTALL");
         silent |= isSwitch(a, "SILENT");
+        if (auto named = userArgument(a)) user = *named;
     }
-    if (install) return ServiceInstall(silent);
+    if (install) return ServiceInstall(silent, user);
     if (uninstall) return ServiceUninstall(silent);
     return QXSNPPGatewayExecute();
 }
 
-int TNerivale::ServiceInstall(bool silent) {
+int TNerivale::ServiceInstall(bool silent, const std::string& user) {
+    ServiceUnitOptions options;
+    options.execPath = ownExecutable();
+    // The folder the service will find at its start, by the same rule.
+    options.dataDir = dataDirectoryFor(readInstallSettings(programDirectory()));
+    options.user = user;
     std::string error;
-    if (!installServiceUnit(ServiceUnitOptions{ownExecutable(), {}, {}}, error)) {
+    if (!installServiceUnit(options, error)) {
         std::fprintf(stderr, "Service installation failed: %s\n", error.c_str());
         return 1;
     }

@@ -8,6 +8,7 @@
 #include "tests/peers/FakeManager.h"
 #include "tests/peers/LogWatch.h"
 #include "tests/peers/RecordFixtures.h"
+#include "tests/peers/SystemctlStub.h"
 #include "tests/peers/TestSupport.h"
 
 namespace nv {
@@ -169,13 +170,9 @@ namespace {
 
 TEST(ZQSvcInstall, InstallAndUninstallManageTheUnit) {
     test::TempDir dir;
-    std::filesystem::create_directories(dir / "bin");
-    std::filesystem::create_directories(dir / "units");
-    test::writeFile(dir / "bin/systemctl", "#!/bin/sh\necho \"$@\" >> '" + (dir / "calls").string() + "'\n");
-    ::chmod((dir / "bin/systemctl").c_str(), 0755);
-    std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
-    ::setenv("PATH", ((dir / "bin").string() + ":" + path).c_str(), 1);
-    ::setenv("NERIVALE_UNIT_DIR", (dir / "units").c_str(), 1);
+    test::SystemctlStub systemd;
+    test::writeFile(dir / "Nerivale.ini", "[Nerivale]\r\nInstallDir=" + dir.path().string() + "\r\nCommonAppData=" +
+                                              (dir / "common").string() + "\r\n");
     struct Step {
         std::vector<std::string> args;
         bool unitAfter;
@@ -186,21 +183,28 @@ TEST(ZQSvcInstall, InstallAndUninstallManageTheUnit) {
         {{"-Install"}, true, "Service installed successfully\n"},
     };
     for (const auto& s : steps) {
-        test::ZQSvcProcess run(ZQSVC_PATH, dir / "none.ini", dir.path(), s.args);
+        test::ZQSvcProcess run(ZQSVC_PATH, dir / "Nerivale.ini", dir.path(), s.args);
         EXPECT_EQ(run.waitExit(10s), std::optional<int>(0)) << s.args[0];
-        EXPECT_EQ(std::filesystem::exists(dir / "units/nerivale.service"), s.unitAfter) << s.args[0];
+        EXPECT_EQ(std::filesystem::exists(systemd.unit()), s.unitAfter) << s.args[0];
         EXPECT_EQ(test::readFile(dir / "stdout.txt"), s.out) << s.args[0];
     }
-    std::string unit = test::readFile(dir / "units/nerivale.service");
+    std::string unit = test::readFile(systemd.unit());
     EXPECT_NE(unit.find("\nExecStart=" + std::filesystem::canonical(ZQSVC_PATH).string() + "\n"), std::string::npos);
-    EXPECT_NE(unit.find("\nDescription=Neri Vale\n"), std::string::npos);
-    EXPECT_EQ(test::readFile(dir / "calls"),
+    EXPECT_NE(unit.find("\nReadWritePaths=\"" + (dir / "common/KOR/Nerivale/Users/All Users").string() + "\"\n"),
+              std::string::npos)
+        << unit;
+    EXPECT_NE(unit.find("\nUser=nerivale\nGroup=nerivale\n"), std::string::npos);
+    EXPECT_EQ(systemd.calls(),
               "daemon-reload\nenable nerivale.service\ndisable nerivale.service\ndaemon-reload\n"
               "daemon-reload\nenable nerivale.service\n");
+    // "Apply Changes" with a named logon rewrites the unit.
+    test::ZQSvcProcess apply(ZQSVC_PATH, dir / "Nerivale.ini", dir.path(), {"INSTALL", "SILENT", "USER=pager"});
+    EXPECT_EQ(apply.waitExit(10s), std::optional<int>(0)) << test::readFile(dir / "stderr.txt");
+    EXPECT_NE(test::readFile(systemd.unit()).find("\nUser=pager\nGroup=nerivale\n"), std::string::npos);
     // Nothing to remove twice.
-    test::ZQSvcProcess again(ZQSVC_PATH, dir / "none.ini", dir.path(), {"UNINSTALL", "SILENT"});
+    test::ZQSvcProcess again(ZQSVC_PATH, dir / "Nerivale.ini", dir.path(), {"UNINSTALL", "SILENT"});
     EXPECT_EQ(again.waitExit(10s), std::optional<int>(0));
-    test::ZQSvcProcess twice(ZQSVC_PATH, dir / "none.ini", dir.path(), {"UNINSTALL", "SILENT"});
+    test::ZQSvcProcess twice(ZQSVC_PATH, dir / "Nerivale.ini", dir.path(), {"UNINSTALL", "SILENT"});
     EXPECT_EQ(twice.waitExit(10s), std::optional<int>(1));
 }
 
