@@ -77,6 +77,15 @@ TForm1::~TForm1() {
 }
 
 void TForm1::buildControls() {
+    auto* top = new QHBoxLayout(this);
+    top->addWidget(portGroup());
+    top->addWidget(messageGroup(), 2);
+    top->addWidget(statusGroup(), 3);
+    connect(Send, &QPushButton::clicked, this, &TForm1::SendClick);
+    connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+}
+
+QWidget* TForm1::portGroup() {
     auto* GroupBox2 = new QGroupBox(QStringLiteral("COM Port Settings"), this);
     GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
     QStringList ports;
@@ -95,7 +104,10 @@ void TForm1::buildControls() {
     portForm->addRow(QStringLiteral("COM Speed:"), JQComSpeed);
     portForm->addRow(QStringLiteral("Time Out:"), TimeOut);
     portForm->addRow(QStringLiteral("Delay Speed:"), MaxMsgLength);
+    return GroupBox2;
+}
 
+QWidget* TForm1::messageGroup() {
     auto* GroupBox1 = new QGroupBox(QStringLiteral("Message Settings"), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     SendTo = memo(GroupBox1, "SendTo");
@@ -121,7 +133,10 @@ void TForm1::buildControls() {
     messageGrid->addLayout(buttons, 2, 0, 1, 2);
     messageGrid->setColumnStretch(0, 1);
     messageGrid->setColumnStretch(1, 2);
+    return GroupBox1;
+}
 
+QWidget* TForm1::statusGroup() {
     auto* GroupBox3 = new QGroupBox(QStringLiteral("Status"), this);
     GroupBox3->setObjectName(QStringLiteral("GroupBox3"));
     Status = memo(GroupBox3, "Status");
@@ -130,21 +145,14 @@ void TForm1::buildControls() {
     Status->setAccessibleName(QStringLiteral("Status"));
     auto* statusBox = new QVBoxLayout(GroupBox3);
     statusBox->addWidget(Status);
-
-    auto* top = new QHBoxLayout(this);
-    top->addWidget(GroupBox2);
-    top->addWidget(GroupBox1, 2);
-    top->addWidget(GroupBox3, 3);
-
-    connect(Send, &QPushButton::clicked, this, &TForm1::SendClick);
-    connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+    return GroupBox3;
 }
 
 void TForm1::FormCreate() {
-    ComPort->setCurrentIndex(0);
-    FlowCtrl->setCurrentIndex(1);                     // Hardware
-    JQComSpeed->setCurrentIndex(int(br9600));         // 9600
-    DataSettings->setCurrentIndex(1);                 // 8,N,1
+    ComPort->setCurrentIndex(0);               // COM1
+    FlowCtrl->setCurrentIndex(1);              // Hardware
+    JQComSpeed->setCurrentIndex(int(br9600));  // 9600
+    DataSettings->setCurrentIndex(1);          // 8,N,1
 }
 
 void TForm1::applySettings() {

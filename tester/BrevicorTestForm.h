@@ -51,6 +51,9 @@ protected:
 
 private:
     void buildControls();
+    QWidget* portGroup();
+    QWidget* messageGroup();
+    QWidget* statusGroup();
     void FormCreate();
     void SendClick();
     void Button1Click();
