@@ -55,6 +55,7 @@ TConfigFrm::TConfigFrm(ManagerContext& ctx, ServiceControl& service, QWidget* pa
 
     PageControl1 = new QTabWidget(this);
     PageControl1->setObjectName("PageControl1");
+    PageControl1->setUsesScrollButtons(false);  // every tab's title in view
     TabSheet1 = buildGeneralTab();
     TabSheet5 = buildBrevicorTab();
     TabSheet2 = buildTnppTab();

@@ -190,6 +190,64 @@ TEST_F(ConfigFormServiceTest, UninstallChecksTheLiveStateAndStopsFirst) {
     EXPECT_FALSE(std::filesystem::exists(configPath()));
 }
 
+#ifdef ZQSVC_PATH
+// The whole road with the real ZQSvc: the runner only passes the command on,
+// systemctl enables and disables offline under a root folder of the test's own.
+TEST_F(ConfigFormServiceTest, RealZQSvcWritesTheUnitAndTheWantsLink) {
+    const auto root = dir / "root";
+    const auto unitDir = root / "etc/systemd/system";
+    const auto wants = unitDir / "multi-user.target.wants/nerivale.service";
+    std::filesystem::create_directories(unitDir);
+    std::filesystem::create_directories(dir / "bin");
+    writeFile(dir / "bin/systemctl", "#!/bin/sh\ncase \"$1\" in enable|disable) exec /usr/bin/systemctl --root='" +
+                                         root.string() + "' \"$@\";; esac\nexit 0\n");
+    writeFile(dir / "asroot.sh", "#!/bin/sh\nexec \"$@\"\n");
+    for (const char* f : {"bin/systemctl", "asroot.sh"})
+        std::filesystem::permissions(dir / f, std::filesystem::perms::owner_all);
+    writeFile(dir / "Nerivale.ini", "[Nerivale]\r\nInstallDir=" + appDir.string() + "\r\nCommonAppData=" +
+                                        (dir / "common").string() + "\r\n");
+    // Put back at the end, whatever fails.
+    struct Restore {
+        QByteArray path = qgetenv("PATH");
+        ~Restore() {
+            qputenv("PATH", path);
+            qunsetenv("NERIVALE_UNIT_DIR");
+            qunsetenv("NERIVALE_CONF");
+        }
+    } restore;
+    const QByteArray oldPath = restore.path;
+    qputenv("PATH", QByteArray::fromStdString((dir / "bin").string()) + ":" + oldPath);
+    qputenv("NERIVALE_UNIT_DIR", QByteArray::fromStdString(unitDir.string()));
+    qputenv("NERIVALE_CONF", QByteArray::fromStdString((dir / "Nerivale.ini").string()));
+    qputenv(kPrivilegedRunnerVariable, QByteArray::fromStdString((dir / "asroot.sh").string()));
+    ctx.appDir = std::filesystem::path(ZQSVC_PATH).parent_path();
+
+    clickAndWait("Install2");
+    EXPECT_EQ(ui.texts(), std::vector<QString>{"Neri Vale Service Installed!"});
+    const auto unit = unitDir / "nerivale.service";
+    const std::string installed = std::filesystem::exists(unit) ? readFile(unit) : "";
+    EXPECT_NE(installed.find("\nExecStart=" + std::filesystem::canonical(ZQSVC_PATH).string() + "\n"),
+              std::string::npos)
+        << installed;
+    EXPECT_NE(installed.find("\nUser=nerivale\n"), std::string::npos) << installed;
+    EXPECT_NE(installed.find("\nWantedBy=multi-user.target\n"), std::string::npos) << installed;
+    EXPECT_EQ(installed.find("Password"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_symlink(wants));
+
+    useAccount("pager", "secret");
+    clickAndWait("ApplySvcChg");
+    const std::string applied = std::filesystem::exists(unit) ? readFile(unit) : "";
+    EXPECT_NE(applied.find("\nUser=pager\n"), std::string::npos) << applied;
+    EXPECT_EQ(applied.find("secret"), std::string::npos);
+
+    ui.clear();
+    clickAndWait("Uninstall2");
+    EXPECT_EQ(ui.texts(), (std::vector<QString>{"Remove Neri Vale Service?", "Neri Vale Service Removed!"}));
+    EXPECT_FALSE(std::filesystem::exists(unit));
+    EXPECT_FALSE(std::filesystem::is_symlink(wants));
+}
+#endif
+
 TEST(PrivilegedRunner, PkexecUnlessAnotherCommandIsNamed) {
     qunsetenv(kPrivilegedRunnerVariable);
     EXPECT_EQ(PrivilegedRunner::runnerCommand(), QStringList{"pkexec"});

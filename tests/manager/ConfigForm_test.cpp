@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include "foundation/ProfileFile.h"
+#include "tests/gui/Screenshot.h"
 #include "tests/manager/ConfigFormFixture.h"
 
 namespace nv {
@@ -369,6 +370,17 @@ TEST_F(ConfigFormTest, DefaultLogonDisablesTheAccountFieldsKeepingTheirText) {
     EXPECT_TRUE(edit("LogonPassword")->isEnabled());
     EXPECT_EQ(edit("LogonPassword")->text(), "pw");
     EXPECT_EQ(edit("LogonPassword")->echoMode(), QLineEdit::Password);
+}
+
+// Pictures for the README (only under scripts/screenshots.sh).
+TEST_F(ConfigFormTest, ScreenshotOfEachTab) {
+    form->show();
+    const char* names[] = {"config-general", "config-brevicor", "config-tnpp", "config-wctp-proxy",
+                           "config-smtp-sms"};
+    for (int i = 0; i < 5; ++i) {
+        tabs()->setCurrentIndex(i);
+        test::saveScreenshot(form.get(), names[i]);
+    }
 }
 
 // Screen readers name each input by its caption label.
