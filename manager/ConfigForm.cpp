@@ -89,6 +89,7 @@ TConfigFrm::TConfigFrm(ManagerContext& ctx, ServiceControl& service, QWidget* pa
     layout->addLayout(panel);
 
     buildChecks();
+    nameRepeatedCaptions();
 
     m_stopTimer = new QTimer(this);
     m_stopTimer->setSingleShot(true);

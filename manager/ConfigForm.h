@@ -96,6 +96,7 @@ private:
     QComboBox* list(const char* name, const QStringList& items);
     QCheckBox* box(const char* name, const char* caption);
     void buildChecks();
+    void nameRepeatedCaptions();
 
     void fillControls(const ConfigSet& set);
     ConfigSet fromControls() const;

@@ -295,6 +295,23 @@ QWidget* TConfigFrm::buildSmtpSmsTab() {
     return tab;
 }
 
+// Some captions repeat across the tabs ("Com Port:" on three of them). A
+// control under such a caption takes its group's title into its accessible
+// name, so a screen reader tells them apart.
+void TConfigFrm::nameRepeatedCaptions() {
+    auto plain = [](QString t) { return t.remove('&').remove(':').trimmed(); };
+    QHash<QString, int> seen;
+    const auto labels = findChildren<QLabel*>();
+    for (QLabel* l : labels)
+        if (l->buddy()) ++seen[plain(l->text()).toLower()];
+    for (QLabel* l : labels) {
+        if (!l->buddy() || seen[plain(l->text()).toLower()] < 2) continue;
+        QWidget* p = l->buddy()->parentWidget();
+        while (p && !qobject_cast<QGroupBox*>(p)) p = p->parentWidget();
+        if (p) l->buddy()->setAccessibleName(plain(static_cast<QGroupBox*>(p)->title()) + " " + plain(l->text()));
+    }
+}
+
 // OK's checks, in the order they run: the first blank field stops the save.
 void TConfigFrm::buildChecks() {
     m_checks = {

@@ -383,17 +383,24 @@ TEST_F(ConfigFormTest, ScreenshotOfEachTab) {
     }
 }
 
-// Screen readers name each input by its caption label.
-TEST_F(ConfigFormTest, EveryInputHasItsCaptionAsBuddy) {
-    QSet<QWidget*> buddies;
+// Screen readers name each input by its caption label; where a caption repeats
+// on another tab, the group's title tells the inputs apart.
+TEST_F(ConfigFormTest, EveryInputHasItsCaptionAsBuddyAndAUniqueName) {
+    QHash<QWidget*, QString> caption;
     for (QLabel* l : form->findChildren<QLabel*>())
-        if (l->buddy()) buddies.insert(l->buddy());
+        if (l->buddy()) caption[l->buddy()] = l->text().remove('&').remove(':').trimmed();
+    QSet<QString> names;
     for (QWidget* w : form->findChildren<QWidget*>()) {
-        if (qobject_cast<QLineEdit*>(w) || qobject_cast<QComboBox*>(w)) {
-            if (w->parent() && qobject_cast<QComboBox*>(w->parent())) continue;
-            EXPECT_TRUE(buddies.contains(w)) << w->objectName().toStdString();
-        }
+        if (!qobject_cast<QLineEdit*>(w) && !qobject_cast<QComboBox*>(w)) continue;
+        if (qobject_cast<QComboBox*>(w->parent())) continue;  // a combo box's own line edit
+        ASSERT_TRUE(caption.contains(w)) << w->objectName().toStdString();
+        const QString name = w->accessibleName().isEmpty() ? caption[w] : w->accessibleName();
+        EXPECT_FALSE(names.contains(name.toLower())) << name.toStdString();
+        names.insert(name.toLower());
     }
+    EXPECT_EQ(combo("UseCom")->accessibleName(), "Port Settings Com Port");
+    EXPECT_EQ(combo("QJComPort")->accessibleName(), "Brevicor Terminal  Settings Com Port");
+    EXPECT_TRUE(edit("SourceAddr")->accessibleName().isEmpty());
 }
 
 }  // namespace
