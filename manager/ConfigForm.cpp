@@ -49,7 +49,7 @@ NumberText number(const QLineEdit* e, const NumberText& fallback) {
 }  // namespace
 
 TConfigFrm::TConfigFrm(ManagerContext& ctx, ServiceControl& service, QWidget* parent)
-    : QDialog(parent), m_ctx(ctx), m_service(service), m_runner(this) {
+    : QDialog(parent), m_ctx(ctx), m_service(service) {
     setObjectName("ConfigFrm");
     setWindowTitle("Configuration Settings");
 

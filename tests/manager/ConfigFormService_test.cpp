@@ -194,6 +194,8 @@ TEST_F(ConfigFormServiceTest, UninstallChecksTheLiveStateAndStopsFirst) {
 // The whole road with the real ZQSvc: the runner only passes the command on,
 // systemctl enables and disables offline under a root folder of the test's own.
 TEST_F(ConfigFormServiceTest, RealZQSvcWritesTheUnitAndTheWantsLink) {
+    if (!std::filesystem::exists("/usr/bin/systemctl"))
+        GTEST_SKIP() << "systemctl is not installed; the wants-link was not checked";
     const auto root = dir / "root";
     const auto unitDir = root / "etc/systemd/system";
     const auto wants = unitDir / "multi-user.target.wants/nerivale.service";
