@@ -10,6 +10,7 @@
 
 #include "foundation/FileUtil.h"
 #include "foundation/Win1252.h"
+#include "platform/ServiceAccount.h"
 
 extern char** environ;
 
@@ -162,7 +163,7 @@ bool isAccountName(const std::string& name) {
     return true;
 }
 
-bool installServiceUnit(const ServiceUnitOptions& options, std::string& error) {
+bool installServiceUnit(const ServiceUnitOptions& options, SystemAccounts& accounts, std::string& error) {
     if (!isAccountName(options.user) || !isAccountName(options.group)) {
         error = "Not an account name: \"" + (isAccountName(options.user) ? options.group : options.user) + "\"";
         return false;
@@ -173,6 +174,8 @@ bool installServiceUnit(const ServiceUnitOptions& options, std::string& error) {
             return false;
         }
     }
+    auto ids = prepareServiceAccount(accounts, options.user, options.dataDir, error);
+    if (!ids || !prepareDataDirectory(options.dataDir, *ids, options.execPath, error)) return false;
     fs::path unit = serviceUnitDirectory() / kServiceUnitName;
     // "Apply Changes" rewrites an installed unit; a failure puts its old text back.
     std::string previous;

@@ -9,6 +9,8 @@
 
 namespace nv {
 
+class SystemAccounts;
+
 inline constexpr const char* kServiceName = "Nerivale";
 inline constexpr const char* kServiceUnitName = "nerivale.service";
 inline constexpr const char* kServiceDescription = "Neri Vale";
@@ -38,13 +40,14 @@ bool isAccountName(const std::string& name);
 // Where units are written: $NERIVALE_UNIT_DIR when set (tests), else /etc/systemd/system.
 std::filesystem::path serviceUnitDirectory();
 
-// Install: the unit, `systemctl daemon-reload` and `enable`. Uninstall:
-// `disable`, the unit removed, `daemon-reload`; the account, the group and the
-// data directory stay. The systemctl found on PATH is used. False with a reason.
-// A failed step is named in `error`, and the unit written is taken back (a
-// rewritten unit gets its old text again), so systemd never keeps a half-done
-// installation.
-bool installServiceUnit(const ServiceUnitOptions& options, std::string& error);
+// Install: the account and the data directory (platform/ServiceAccount.h), the
+// unit, `systemctl daemon-reload` and `enable`. Uninstall: `disable`, the unit
+// removed, `daemon-reload`; the account, the group and the data directory stay.
+// The systemctl found on PATH is used. False with a reason: a failed step is
+// named in `error`, and the unit written is taken back (a rewritten unit gets
+// its old text again), so systemd never keeps a half-done installation. An
+// account made on the way stays; the next install finds it.
+bool installServiceUnit(const ServiceUnitOptions& options, SystemAccounts& accounts, std::string& error);
 bool uninstallServiceUnit(std::string& error);
 
 // Runs a program from PATH with arguments and waits; its exit status, -1 when it

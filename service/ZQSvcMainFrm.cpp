@@ -10,6 +10,7 @@
 #include "foundation/FileUtil.h"
 #include "platform/DataDirectory.h"
 #include "platform/EventLoop.h"
+#include "platform/ServiceAccount.h"
 #include "platform/ServiceHost.h"
 #include "protocols/ModemConfig.h"
 #include "service/SrvcMainFrm.h"
@@ -62,8 +63,9 @@ int TNerivale::ServiceInstall(bool silent, const std::string& user) {
     // The folder the service will find at its start, by the same rule.
     options.dataDir = dataDirectoryFor(readInstallSettings(programDirectory()));
     options.user = user;
+    SystemAccounts accounts = SystemAccounts::fromEnvironment();
     std::string error;
-    if (!installServiceUnit(options, error)) {
+    if (!installServiceUnit(options, accounts, error)) {
         std::fprintf(stderr, "Service installation failed: %s\n", error.c_str());
         return 1;
     }
@@ -91,6 +93,13 @@ int TNerivale::QXSNPPGatewayExecute() {
     } catch (const std::exception& e) {
         std::fprintf(stderr, "ZQSvc: %s\n", e.what());
         eventLog.error(e.what());
+        return 1;
+    }
+    // Started by a person outside the service's group: say so instead of failing
+    // on the first file.
+    if (auto problem = dataDirectoryAccessProblem(options.dataDir)) {
+        std::fprintf(stderr, "ZQSvc: %s\n", problem->c_str());
+        eventLog.error(*problem);
         return 1;
     }
     // The modem lines fall back to system.mcf; a fresh data directory gets the defaults.

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "tests/e2e/ZQSvcProcess.h"
+#include "tests/peers/AccountsRoot.h"
 #include "tests/peers/FakeManager.h"
 #include "tests/peers/LogWatch.h"
 #include "tests/peers/RecordFixtures.h"
@@ -169,8 +170,10 @@ namespace nv {
 namespace {
 
 TEST(ZQSvcInstall, InstallAndUninstallManageTheUnit) {
+    if (!test::AccountsRoot::usable()) GTEST_SKIP() << "the shadow tools need root";
     test::TempDir dir;
     test::SystemctlStub systemd;
+    test::AccountsRoot accounts("pager:x:1500:1500::/home/pager:/bin/sh\n");
     test::writeFile(dir / "Nerivale.ini", "[Nerivale]\r\nInstallDir=" + dir.path().string() + "\r\nCommonAppData=" +
                                               (dir / "common").string() + "\r\n");
     struct Step {
@@ -194,6 +197,10 @@ TEST(ZQSvcInstall, InstallAndUninstallManageTheUnit) {
               std::string::npos)
         << unit;
     EXPECT_NE(unit.find("\nUser=nerivale\nGroup=nerivale\n"), std::string::npos);
+    EXPECT_NE(accounts.passwd().find("\nnerivale:x:"), std::string::npos);
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "common/KOR/Nerivale/Users/All Users").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 02770u);
     EXPECT_EQ(systemd.calls(),
               "daemon-reload\nenable nerivale.service\ndisable nerivale.service\ndaemon-reload\n"
               "daemon-reload\nenable nerivale.service\n");

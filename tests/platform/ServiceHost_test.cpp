@@ -5,6 +5,8 @@
 
 #include <regex>
 
+#include "platform/ServiceAccount.h"
+#include "tests/peers/AccountsRoot.h"
 #include "tests/peers/SystemctlStub.h"
 #include "tests/peers/TestSupport.h"
 
@@ -102,16 +104,34 @@ TEST_F(SystemdAnalyzeTest, SecurityExposureIsAtMostThree) {
     EXPECT_LE(std::stod(m[1].str()), 3.0) << out;
 }
 
-TEST(ServiceHostInstall, InstallWritesAndEnablesUninstallDisablesAndRemoves) {
+// Accounts in a root folder of the test's own and the stub systemctl.
+class ServiceHostInstall : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!test::AccountsRoot::usable()) GTEST_SKIP() << "the shadow tools need root";
+    }
+    ServiceUnitOptions pages() { return options("/opt/nerivale/ZQSvc", data / "pages"); }
+    test::TempDir data;
+    test::AccountsRoot root;
+    SystemAccounts accounts{root.path()};
     test::SystemctlStub systemd;
-    auto o = options("/opt/nerivale/ZQSvc", "/srv/pages");
+};
+
+TEST_F(ServiceHostInstall, InstallWritesAndEnablesUninstallDisablesAndRemoves) {
+    auto o = pages();
     std::string error;
-    ASSERT_TRUE(installServiceUnit(o, error)) << error;
+    ASSERT_TRUE(installServiceUnit(o, accounts, error)) << error;
+    EXPECT_TRUE(accounts.userId("nerivale"));
+    EXPECT_TRUE(std::filesystem::is_directory(o.dataDir));
     EXPECT_EQ(test::readFile(systemd.unit()), unitFileText(o));
     EXPECT_EQ(systemd.calls(), "daemon-reload\nenable nerivale.service\n");
 
+    std::string accountsBefore = root.passwd() + root.group();
     ASSERT_TRUE(uninstallServiceUnit(error)) << error;
     EXPECT_FALSE(std::filesystem::exists(systemd.unit()));
+    // The account, the group and the operator's data stay.
+    EXPECT_EQ(root.passwd() + root.group(), accountsBefore);
+    EXPECT_TRUE(std::filesystem::is_directory(o.dataDir));
     EXPECT_EQ(systemd.calls(), "daemon-reload\nenable nerivale.service\ndisable nerivale.service\ndaemon-reload\n");
 
     EXPECT_FALSE(uninstallServiceUnit(error));
@@ -120,7 +140,7 @@ TEST(ServiceHostInstall, InstallWritesAndEnablesUninstallDisablesAndRemoves) {
 
 // A refused step names itself and takes back what was written: a fresh unit
 // goes, a rewritten one ("Apply Changes") gets its old text.
-TEST(ServiceHostInstall, FailedStepTakesTheUnitBack) {
+TEST_F(ServiceHostInstall, FailedStepTakesTheUnitBack) {
     struct Case {
         const char* refused;
         bool installedBefore;
@@ -138,9 +158,8 @@ TEST(ServiceHostInstall, FailedStepTakesTheUnitBack) {
         test::SystemctlStub systemd;
         if (c.installedBefore) test::writeFile(systemd.unit(), "old unit\n");
         systemd.refuse(c.refused);
-        auto o = options("/opt/nerivale/ZQSvc", "/srv/pages");
         std::string error;
-        EXPECT_FALSE(installServiceUnit(o, error)) << c.refused;
+        EXPECT_FALSE(installServiceUnit(pages(), accounts, error)) << c.refused;
         EXPECT_EQ(error, c.message);
         EXPECT_EQ(systemd.calls(), c.calls) << c.refused;
         if (c.installedBefore)
@@ -150,17 +169,32 @@ TEST(ServiceHostInstall, FailedStepTakesTheUnitBack) {
     }
 }
 
-TEST(ServiceHostInstall, RefusesWhatCannotStandInAUnit) {
-    test::SystemctlStub systemd;
-    auto bad = options("/opt/nerivale/ZQSvc", "/srv/pages\nUser=root");
-    std::string error;
-    EXPECT_FALSE(installServiceUnit(bad, error));
-    auto badUser = options("/opt/nerivale/ZQSvc", "/srv/pages");
+// Nothing is written and systemd is not called when the account or the data
+// directory cannot be made ready, or the unit could not name them.
+TEST_F(ServiceHostInstall, RefusedBeforeTheUnitIsWritten) {
+    auto badPath = options("/opt/nerivale/ZQSvc", data / "pages\nUser=root");
+    auto badUser = pages();
     badUser.user = "root\nExecStartPre=/bin/sh";
-    EXPECT_FALSE(installServiceUnit(badUser, error));
-    EXPECT_EQ(error.rfind("Not an account name: ", 0), 0u) << error;
-    EXPECT_FALSE(std::filesystem::exists(systemd.unit()));
-    EXPECT_EQ(systemd.calls(), "");
+    auto missingLogon = pages();
+    missingLogon.user = "pager";
+    auto holdsProgram = options(data / "pages/ZQSvc", data / "pages");
+    struct Case {
+        const char* name;
+        ServiceUnitOptions o;
+        std::string errorStart;
+    } cases[] = {
+        {"path", badPath, "A unit cannot name this path: "},
+        {"user", badUser, "Not an account name: "},
+        {"logon", missingLogon, "The logon \"pager\" does not exist"},
+        {"program", holdsProgram, "The data directory " + (data / "pages").string() + " holds the program "},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        EXPECT_FALSE(installServiceUnit(c.o, accounts, error)) << c.name;
+        EXPECT_EQ(error.rfind(c.errorStart, 0), 0u) << c.name << ": " << error;
+        EXPECT_FALSE(std::filesystem::exists(systemd.unit())) << c.name;
+        EXPECT_EQ(systemd.calls(), "") << c.name;
+    }
 }
 
 }  // namespace
