@@ -9,6 +9,7 @@
 #include "foundation/ProfileFile.h"
 #include "manager/PrivilegedRunner.h"
 #include "tests/manager/ConfigFormFixture.h"
+#include "tests/peers/AccountsRoot.h"
 
 namespace nv {
 namespace {
@@ -196,6 +197,9 @@ TEST_F(ConfigFormServiceTest, UninstallChecksTheLiveStateAndStopsFirst) {
 TEST_F(ConfigFormServiceTest, RealZQSvcWritesTheUnitAndTheWantsLink) {
     if (!std::filesystem::exists("/usr/bin/systemctl"))
         GTEST_SKIP() << "systemctl is not installed; the wants-link was not checked";
+    if (!test::AccountsRoot::usable()) GTEST_SKIP() << "the service's account is made by the shadow tools, as root";
+    // The account and the named logon in a root folder of the test's own, not on the host.
+    test::AccountsRoot accounts("pager:x:1500:1500::/home/pager:/bin/sh\n");
     const auto root = dir / "root";
     const auto unitDir = root / "etc/systemd/system";
     const auto wants = unitDir / "multi-user.target.wants/nerivale.service";
