@@ -32,6 +32,7 @@ public:
     void ServiceTypeChange();  // fills the locations of the chosen carrier
     void BitBtn1Click();       // "&Add"
     bool busy() const { return m_thread != nullptr; }
+    const HttpGetOptions& httpOptions() const { return m_http; }
 
     // The carrier name of a list line: the text before the first " - ", trimmed.
     static QString carrierOfLine(const QString& line);
