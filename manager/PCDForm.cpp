@@ -106,6 +106,7 @@ TPCDForm::TPCDForm(ManagerContext& ctx, QWidget* parent) : QDialog(parent), m_ct
     buildTop(outer);
     m_tabs = new QTabWidget;
     m_tabs->setObjectName("PageControl1");
+    m_tabs->setUsesScrollButtons(false);  // every shown tab in sight
     m_tapTab = buildTapTab();
     m_snppTab = buildSnppTab();
     m_wctpTab = buildWctpTab();
