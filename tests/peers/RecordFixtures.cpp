@@ -54,6 +54,9 @@ std::string providerFile(const std::vector<ProviderFixture>& providers) {
         putInt32(rec, 420, p.msgLength);
         putInt32(rec, 1827, p.maxMsgsPerCall);
         putInt32(rec, 702, static_cast<std::int32_t>(file.size()));
+        putText(rec, 429, 255, p.snppServer);
+        putText(rec, 685, 15, p.snppPort);
+        putInt32(rec, 2543, p.snppSecure);
         rec[2506] = static_cast<char>(p.deliveryType);
         file += rec;
     }

@@ -27,6 +27,9 @@ struct ProviderFixture {
     std::string accessNum{};          // TerminalAccessNum
     std::int32_t maxMsgsPerCall = 0;
     std::int32_t pageCount = 0;
+    std::string snppServer{};
+    std::string snppPort{};
+    std::int32_t snppSecure = 0;      // -1: plain text
 };
 
 struct PortFixture {
