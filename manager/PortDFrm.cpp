@@ -152,7 +152,7 @@ QWidget* TPortDataForm::buildGeneral() {
     modemLabel->setBuddy(m_modem);
     form->addRow(modemLabel, modemRow);
     form->addRow("", m_enabled);
-    form->addRow("Dial P&refix:", m_dialPrefix);
+    form->addRow("&Dial Prefix:", m_dialPrefix);
     m_groupLabel->setBuddy(m_group);
     form->addRow(m_groupLabel, m_group);
     form->addRow(m_direct);

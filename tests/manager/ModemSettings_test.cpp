@@ -8,7 +8,9 @@
 #include <QValidator>
 
 #include "manager/ModemSettingsDlg.h"
+#include "protocols/ModemConfig.h"
 #include "tests/gui/FakeOperatorUi.h"
+#include "tests/gui/Screenshot.h"
 #include "tests/manager/PortRouteSupport.h"
 #include "tests/peers/TestSupport.h"
 
@@ -107,6 +109,15 @@ TEST_F(ModemSettingsTest, ExtraInitTakesOnePrintableLineAndAFailedWriteIsShown) 
     test::click(&d, "OKBut");
     EXPECT_EQ(ui.texts(), std::vector<QString>{"Unable To Save Modem Config Settings!"});
     EXPECT_NE(d.result(), QDialog::Accepted);
+}
+
+TEST_F(ModemSettingsTest, ScreenshotModemSettings) {
+    ModemSettings s;
+    s.extraInit = "M1L1";
+    s.dialTimeout = 60;
+    ASSERT_TRUE(writeModemConfigFile(file, s));
+    ModemSettingsDlg d(ctx, file);
+    test::saveScreenshot(&d, "modem-settings");
 }
 
 }  // namespace

@@ -148,14 +148,14 @@ TEST_F(PortEditorTest, DigitsOnlyAndBlankNumbersFallBackOnAModemLine) {
 
 TEST_F(PortEditorTest, ScreenshotPortEditor) {
     TPortSettings list(ctx);
-    test::saveScreenshot(&list, "OutboundPorts");
+    test::saveScreenshot(&list, "ports-list");
     TPortDataForm d(ctx, TKORPage(ctx).LineDevices());
     auto rec = FindPort("Direct", dir.path(), ui);
     ASSERT_TRUE(rec);
     d.loadPort(*rec);
-    test::saveScreenshot(&d, "PortData");
+    test::saveScreenshot(&d, "port-editor");
     d.PageControl()->setCurrentIndex(2);
-    test::saveScreenshot(&d, "PortDataTnpp");
+    test::saveScreenshot(&d, "port-editor-tnpp");
 }
 
 }  // namespace

@@ -298,12 +298,12 @@ TEST_F(RouteTableTest, ScreenshotRouteEditor) {
                                {.name = "Chicago", .prefix = "312", .provider = "Beta", .sec = "Acme",
                                 .removePrefix = true}}));
     TRoutingTableFrm table(ctx, true);
-    test::saveScreenshot(&table, "RoutingTable");
+    test::saveScreenshot(&table, "routing-table");
     auto rec = FindRoute("Chicago", dir.path(), true, ui);
     ASSERT_TRUE(rec);
     TRouteDetailsFrm d(ctx, {"Acme", "Beta"}, true);
     d.loadRoute(*rec);
-    test::saveScreenshot(&d, "RouteDetails");
+    test::saveScreenshot(&d, "route-editor");
 }
 
 }  // namespace
