@@ -141,6 +141,8 @@ QWidget* TPortDataForm::buildGeneral() {
     directForm->addRow("&Data Settings", m_comData);
     directForm->addRow("Sp&eed:", m_comSpeed);
     directForm->addRow("&Flow Control:", m_comFlow);
+    m_comPort->setAccessibleName("Direct Connection, COM Port");
+    m_comSpeed->setAccessibleName("Direct Connection, Speed");
 
     auto* page = new QWidget;
     auto* form = new QFormLayout(page);
@@ -197,6 +199,9 @@ QWidget* TPortDataForm::buildTnpp() {
     portForm->addRow("Speed:", m_tnppSpeed);
     portForm->addRow("", m_stxInit);
     portForm->addRow("", m_transparentCrc);
+    // Captions the General tab uses too: screen readers hear the group as well.
+    m_tnppCom->setAccessibleName("TNPP Port Settings, COM Port");
+    m_tnppSpeed->setAccessibleName("TNPP Port Settings, Speed");
     auto* tnppBox = new QGroupBox("TNPP Settings");
     auto* tnppForm = new QFormLayout(tnppBox);
     for (std::size_t i = 3; i < m_tnppEdits.size(); ++i) tnppForm->addRow(m_tnppEdits[i].caption, m_tnppEdits[i].edit);

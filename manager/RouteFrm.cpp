@@ -71,6 +71,9 @@ TRouteDetailsFrm::TRouteDetailsFrm(ManagerContext& ctx, const QStringList& provi
     m_removePrefix = checkBox("RemoveRoutePrefix", "Remove Route Prefix");
     m_pinInSubPri = checkBox("PlacePinInSubPri", "Place PIN In Subject Field");
     m_pinInSubSec = checkBox("PlacePinInSubSec", "Place PIN In Subject Field");
+    // The two boxes share a caption; screen readers tell them apart by these.
+    m_pinInSubPri->setAccessibleName("Place PIN In Subject Field, Primary");
+    m_pinInSubSec->setAccessibleName("Place PIN In Subject Field, Secondary");
 
     QStringList primary = providerNames;
     QStringList secondary = QStringList{kNone} + providerNames;
