@@ -12,6 +12,9 @@ constexpr std::array<char32_t, 32> kHigh = {
     0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
+// The smallest code point each sequence length may carry.
+constexpr std::array<char32_t, 5> kShortest = {0, 0, 0x80, 0x800, 0x10000};
+
 void appendUtf8(std::string& out, char32_t cp) {
     if (cp < 0x80) {
         out += static_cast<char>(cp);
@@ -64,6 +67,10 @@ std::string utf8ToCp1252(std::string_view text) {
             if ((cc & 0xC0) != 0x80) ok = false;
             else cp = (cp << 6) | (cc & 0x3F);
         }
+        // Overlong forms, surrogates and code points beyond U+10FFFF are invalid
+        // like any other malformed sequence: an overlong "c0 8d c0 8a" would
+        // otherwise slip a CR LF past a check made on the UTF-8 bytes.
+        if (ok && (cp < kShortest[len] || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)) ok = false;
         if (!ok) {
             out += '?';
             ++i;

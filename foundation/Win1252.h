@@ -10,7 +10,9 @@ namespace nv {
 
 std::string cp1252ToUtf8(std::string_view text);
 
-// Characters that Windows-1252 cannot hold become '?'; malformed UTF-8 bytes too.
+// Characters that Windows-1252 cannot hold become '?'. So does each byte of a
+// malformed sequence (truncated, overlong, a surrogate, beyond U+10FFFF): the
+// lead byte gives one '?' and reading goes on with the next byte.
 std::string utf8ToCp1252(std::string_view text);
 
 // The code point a Windows-1252 byte stands for.

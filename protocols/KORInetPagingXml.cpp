@@ -318,7 +318,18 @@ std::vector<std::string> splitWCTPMessage(const std::string& text, int maxLength
     return cuts;
 }
 
-void ReplyList::add(const std::string& line) {
+void ReplyList::add(const std::string& raw) {
+    // One entry is one line of the reply text. An attribute value may decode
+    // character references into real line breaks, and the engine reads
+    // errorText, successText and trackingNumber from the lines, so a server
+    // could otherwise forge lines of its own. The content's rule applies to
+    // every value: CR becomes a blank, LF goes.
+    std::string line;
+    line.reserve(raw.size());
+    for (char c : raw) {
+        if (c == '\r') line += ' ';
+        else if (c != '\n') line += c;
+    }
     auto it = std::lower_bound(m_lines.begin(), m_lines.end(), line,
                                [](const std::string& a, const std::string& b) { return compareNoCase(a, b) < 0; });
     if (it != m_lines.end() && compareNoCase(*it, line) == 0) return;

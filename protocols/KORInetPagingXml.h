@@ -32,7 +32,8 @@ std::string buildQueryRequest(const TWCTPData& data, const std::string& id);
 // The parts a message is sent in, marks and "(j of n)  " prefixes included.
 std::vector<std::string> splitWCTPMessage(const std::string& text, int maxLength);
 
-// Reply lines: sorted without regard to case, duplicate lines ignored.
+// Reply lines: sorted without regard to case, duplicate lines ignored. A line
+// added with CR or LF in it stays one line (CR a blank, LF removed).
 class ReplyList {
 public:
     void add(const std::string& line);

@@ -253,6 +253,14 @@ TEST(InetPagingWctp, ReplyParsingTable) {
         {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><r><wctp-ClientSuccess a=\"x\"/><WCTP-CLIENTSUCCESS A=\"X\"/>"
          "<wctp-ClientSuccess b=\"caf\xE9\"/></r>",
          wctp::ReplyKind::Submit, true, "a=x\r\nb=caf\xE9\r\n"},
+        // Line breaks decoded from references, or from overlong UTF-8, cannot forge reply lines.
+        {"<?xml version=\"1.0\"?><r><wctp-ClientSuccess successCode=\"200\" "
+         "trackingNumber=\"a&#13;&#10;errorText=x\"/></r>",
+         wctp::ReplyKind::Submit, true, "successCode=200\r\ntrackingNumber=a errorText=x\r\n"},
+        {"<?xml version=\"1.0\"?><r><wctp-ClientSuccess trackingNumber=\"a\xC0\x8D\xC0\x8A" "errorText=x\"/></r>",
+         wctp::ReplyKind::Submit, true, "trackingNumber=a????errorText=x\r\n"},
+        {"<?xml version=\"1.0\"?><r><wctp-Failure errorCode=\"1&#10;successText=ok\" errorText=\"no\"/></r>",
+         wctp::ReplyKind::Submit, false, "errorCode=1successText=ok\r\nerrorText=no\r\n"},
     };
     for (const Case& c : cases) {
         wctp::ReplyList list;
