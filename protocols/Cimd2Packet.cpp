@@ -40,12 +40,19 @@ std::string encode(const Packet& packet) {
 
 namespace {
 
+// Operation codes, packet numbers and parameter codes are at most three digits
+// on the wire. A longer number used to overflow the int and could wrap onto a
+// real operation ("4294967347" read as 51, a login response); anything above
+// the bound now makes the packet malformed.
+constexpr int kMaxNumber = 999;
+
 bool parseNumber(std::string_view text, int& out) {
     if (text.empty()) return false;
     int v = 0;
     for (char c : text) {
         if (c < '0' || c > '9') return false;
         v = v * 10 + (c - '0');
+        if (v > kMaxNumber) return false;
     }
     out = v;
     return true;

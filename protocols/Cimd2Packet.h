@@ -56,7 +56,9 @@ std::string checksum(std::string_view fromStxToLastTab);
 
 enum class Parse { Complete, NeedMore, Invalid };
 // Takes one packet off the front of `buffer` (bytes before STX are dropped).
-// A packet whose checksum is present and wrong is Invalid and removed.
+// A packet whose checksum is present and wrong, or whose operation, packet
+// number or parameter code is not a number of at most three digits' value
+// (0..999), is Invalid and removed.
 Parse takePacket(std::string& buffer, Packet& out);
 
 // Windows-1252 text to CIMD2 user data: the centre's default character set with

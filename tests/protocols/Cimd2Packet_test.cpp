@@ -38,6 +38,28 @@ TEST(Cimd2Packet, WrongChecksumIsInvalidAndConsumed) {
     EXPECT_EQ(takePacket(partial, got), Parse::NeedMore);
 }
 
+// Numbers beyond three digits' value are malformed; they used to overflow and
+// could wrap onto a real operation.
+TEST(Cimd2Packet, OutOfRangeNumbersAreInvalid) {
+    struct Case { const char* why; std::string bytes; Parse want; };
+    const Case cases[] = {
+        {"found by fuzzing", std::string("\x02" "4306004001:\t\x03"), Parse::Invalid},
+        {"operation wrapping to 51", std::string("\x02" "4294967347:001\t\x03"), Parse::Invalid},
+        {"packet number wrapping to 1", std::string("\x02" "51:4294967297\t\x03"), Parse::Invalid},
+        {"parameter code wrapping to 900", std::string("\x02" "53:001\t4294968196:x\t\x03"), Parse::Invalid},
+        {"1000 is out of range", std::string("\x02" "51:1000\t\x03"), Parse::Invalid},
+        {"999 is in range", std::string("\x02" "51:999\t\x03"), Parse::Complete},
+        {"leading zeros count by value", std::string("\x02" "00051:001\t\x03"), Parse::Complete},
+    };
+    for (const Case& c : cases) {
+        std::string buf = c.bytes;
+        Packet got;
+        EXPECT_EQ(takePacket(buf, got), c.want) << c.why;
+        EXPECT_TRUE(buf.empty()) << c.why;
+        if (c.want == Parse::Complete) EXPECT_EQ(got.operation, kLoginResp) << c.why;
+    }
+}
+
 TEST(Cimd2Packet, UserDataCombinations) {
     EXPECT_EQ(encodeUserData("a@b_c"), "a_Oab_--c");
     EXPECT_EQ(encodeUserData("caf\xE9\t\xE4\xB8"), "caf_e' _a\"?");
