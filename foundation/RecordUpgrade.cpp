@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <array>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -122,6 +123,7 @@ void portDefaults(std::uint8_t* raw, std::string_view v) {
 
 struct UpgradeKind {
     const RecordKind* kind;
+    std::array<std::size_t, 7> knownSizes;  // RecordSize of every version, the current one too; 0: unused
     std::string_view oldest;            // below this: not converted, only discarded
     std::string_view convertedBackup;
     std::string_view discardedBackup;
@@ -132,18 +134,35 @@ struct UpgradeKind {
 };
 
 const UpgradeKind kUpgradeKinds[] = {
-    {&UserRec::kKind, "QXDB 7.0", "User.bak", "cUser.bak", "User DB Incompatible! Delete Data?",
-     "User Database Updated To QXDB 7.2", "User DB", userDefaults},
-    {&GroupRec::kKind, "QXDB 7.0", "Group.bak", "cGroup.bak", "Group DB Incompatible! Delete Data?",
-     "Group Database Updated To QXDB 7.1", "Group DB", groupDefaults},
-    {&ProviderRec::kKind, "QXDB 7.0", "Provider.bak", "cProvider.bak",
-     "Provider DB Incompatible! Delete Data?", "Provider Database Updated To QXDB 7.6", "Provider DB",
-     providerDefaults},
-    {&RouteRec::kKind, "QXDB 1.0", "Route.bak", "Route.bak", "Route Record DB Incompatible! Delete Data?",
-     "Routing Database Updated To QXDB 1.1", "Route Record DB", routeDefaults},
-    {&PortRec::kKind, "QXDB 7.0", "Port.bak", "cPort.bak", "Port DB Incompatible! Delete Data?",
-     "Ports Updated To QXDB 7.1", "Port DB", portDefaults},
+    {&UserRec::kKind, {kUserSize70, kUserSize71, UserRec::kSize}, "QXDB 7.0", "User.bak", "cUser.bak",
+     "User DB Incompatible! Delete Data?", "User Database Updated To QXDB 7.2", "User DB", userDefaults},
+    {&GroupRec::kKind, {kGroupSize70, GroupRec::kSize}, "QXDB 7.0", "Group.bak", "cGroup.bak",
+     "Group DB Incompatible! Delete Data?", "Group Database Updated To QXDB 7.1", "Group DB", groupDefaults},
+    {&ProviderRec::kKind,
+     {kProviderSize70, kProviderSize71, kProviderSize72, kProviderSize73, kProviderSize74, kProviderSize75,
+      ProviderRec::kSize},
+     "QXDB 7.0", "Provider.bak", "cProvider.bak", "Provider DB Incompatible! Delete Data?",
+     "Provider Database Updated To QXDB 7.6", "Provider DB", providerDefaults},
+    {&RouteRec::kKind, {kRouteSize10, RouteRec::kSize}, "QXDB 1.0", "Route.bak", "Route.bak",
+     "Route Record DB Incompatible! Delete Data?", "Routing Database Updated To QXDB 1.1", "Route Record DB",
+     routeDefaults},
+    {&PortRec::kKind, {kPortSize70, PortRec::kSize}, "QXDB 7.0", "Port.bak", "cPort.bak",
+     "Port DB Incompatible! Delete Data?", "Ports Updated To QXDB 7.1", "Port DB", portDefaults},
 };
+
+// A file the upgrade cannot step through: older than the oldest convertible
+// version, or an older file whose RecordSize is none of the kind's sizes. The
+// latter used to be trusted: RecordSize 1 made every byte a record, so a 1 MiB
+// file asked for gigabytes.
+bool notConvertible(const UpgradeKind& uk, const DataFileHeader& header) {
+    const std::string version = header.VersionText();
+    if (compareVersion(version, uk.oldest) < 0) return true;
+    if (compareVersion(version, uk.kind->version) >= 0) return false;
+    const std::int32_t size = header.RecordSize();
+    for (std::size_t known : uk.knownSizes)
+        if (size > 0 && static_cast<std::size_t>(size) == known) return false;
+    return true;
+}
 
 const UpgradeKind* findUpgradeKind(std::string_view recName) {
     for (const auto& k : kUpgradeKinds)
@@ -178,7 +197,7 @@ bool readAll(const LockedDataFile& file, std::string& out) {
     return file.readAt(0, out.data(), out.size());
 }
 
-// Too old to convert: offered for discarding. The question is asked without the
+// Too old or too odd to convert: offered for discarding. The question is asked without the
 // lock held (the service must never be kept from its files by an open question);
 // the file is checked again before it is moved.
 UpgradeResult offerDiscard(const UpgradeKind& uk, const fs::path& path, UserPrompt& prompt) {
@@ -186,7 +205,7 @@ UpgradeResult offerDiscard(const UpgradeKind& uk, const fs::path& path, UserProm
     auto file = LockedDataFile::open(path, LockedDataFile::Access::Write);
     if (!file) return UpgradeResult::NothingToDo;
     auto header = file->header();
-    if (!header || compareVersion(header->VersionText(), uk.oldest) >= 0) return UpgradeResult::NothingToDo;
+    if (!header || !notConvertible(uk, *header)) return UpgradeResult::NothingToDo;
     fs::path backup = resolveFileNoCase(path.parent_path(), uk.discardedBackup);
     if (std::rename(path.c_str(), backup.c_str()) != 0) {
         std::string why = std::strerror(errno);
@@ -215,17 +234,14 @@ UpgradeResult UpdateRecordFile(std::string_view recName, const fs::path& fileNam
     // Checked with the lock held: another program may have upgraded it meanwhile.
     const std::string oldVersion = header->VersionText();
     if (compareVersion(oldVersion, uk->kind->version) >= 0) return UpgradeResult::NothingToDo;
-    if (compareVersion(oldVersion, uk->oldest) < 0) {
+    if (notConvertible(*uk, *header)) {
         file.reset();
         return offerDiscard(*uk, path, prompt);
     }
     const std::int32_t oldSize = header->RecordSize();
     std::string old;
     std::string failure;
-    if (oldSize <= 0 || static_cast<std::size_t>(oldSize) > uk->kind->size) {
-        failure = std::string(uk->dbName) + " Not Updated! Record Size " + std::to_string(oldSize) +
-                  " Invalid In " + path.string();
-    } else if (!readAll(*file, old)) {
+    if (!readAll(*file, old)) {
         failure = std::string(uk->dbName) + " Not Updated! Cannot Read " + path.string();
     } else {
         std::string converted = convert(*uk, old, static_cast<std::size_t>(oldSize), oldVersion);

@@ -2,7 +2,8 @@
 // Brings a record file of an older version to the current layout: live records
 // packed in their old order, added fields filled with their defaults, FilePos
 // renewed, the old file kept as a backup beside it. A file older than the oldest
-// convertible version is only offered for discarding.
+// convertible version, or an older file whose RecordSize is not the record size
+// of one of its kind's versions, is only offered for discarding.
 //
 // The data file is never missing: the new file is built under a unique name in
 // the same folder, fsync'd and renamed over the old one after the backup copy is
@@ -34,9 +35,9 @@ inline constexpr std::size_t kGroupSize70 = 353;      // 8 bytes (7.1) at 353
 enum class UpgradeResult {
     NothingToDo,  // no file, unknown kind, already current (or newer: the readers refuse it)
     Converted,
-    Discarded,    // too old; the user agreed to have it moved to its discard backup
-    Declined,     // too old; the user kept it
-    Failed,       // bad RecordSize or a file error; the file is as it was
+    Discarded,    // not convertible; the user agreed to have it moved to its discard backup
+    Declined,     // not convertible; the user kept it (the service always keeps it)
+    Failed,       // a file error; the file is as it was
 };
 
 // recName: "UserRec", "GroupRec", "ProviderRec", "RouteRec" or "PortRec" (exact);

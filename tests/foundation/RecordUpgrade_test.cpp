@@ -215,11 +215,6 @@ TEST(RecordUpgrade, LeavesFilesItMustNotConvertUntouched) {
         {"current version", "ProviderRec", test::fx::header(2871, "QXDB 7.6") + std::string(2871, 'p'),
          UpgradeResult::NothingToDo, false},
         {"newer version", "ProviderRec", test::fx::header(2871, "QXDB 7.7"), UpgradeResult::NothingToDo, false},
-        {"RecordSize 0", "ProviderRec", test::fx::header(0, "QXDB 7.5") + record, UpgradeResult::Failed, true},
-        {"RecordSize negative", "ProviderRec", test::fx::header(-5, "QXDB 7.5") + record, UpgradeResult::Failed,
-         true},
-        {"RecordSize above the current size", "ProviderRec", test::fx::header(2872, "QXDB 7.5") + record,
-         UpgradeResult::Failed, true},
         {"shorter than a header", "ProviderRec", "QXDB", UpgradeResult::NothingToDo, false},
         {"kind word in another case", "providerrec", test::fx::header(2511, "QXDB 7.5") + record,
          UpgradeResult::NothingToDo, false},
@@ -241,6 +236,63 @@ TEST(RecordUpgrade, LeavesFilesItMustNotConvertUntouched) {
     ScriptedPrompt prompt;
     EXPECT_EQ(UpdateRecordFile("ProviderRec", empty / "Provider.dat", prompt), UpgradeResult::NothingToDo);
     EXPECT_TRUE(fs::is_empty(empty.path()));
+}
+
+// An older file whose RecordSize is not the record size of one of its kind's
+// versions cannot be stepped through: it is refused like a file too old to
+// convert, and the service's answer (No) leaves it as it is. RecordSize 1 used
+// to make every byte a record and ask for gigabytes.
+TEST(RecordUpgrade, RecordSizeOfNoKnownVersionIsRefused) {
+    struct Case {
+        const char* what;
+        const char* recName;
+        const char* fileName;
+        std::int32_t recordSize;
+        const char* version;
+        const char* question;
+    };
+    const char* provider = "Provider DB Incompatible! Delete Data?";
+    const Case cases[] = {
+        {"RecordSize 1", "ProviderRec", "Provider.dat", 1, "QXDB 7.5", provider},
+        {"RecordSize 0", "ProviderRec", "Provider.dat", 0, "QXDB 7.5", provider},
+        {"RecordSize negative", "ProviderRec", "Provider.dat", -5, "QXDB 7.5", provider},
+        {"between two versions' sizes", "ProviderRec", "Provider.dat", 2510, "QXDB 7.3", provider},
+        {"above the current size", "ProviderRec", "Provider.dat", 2872, "QXDB 7.5", provider},
+        {"port", "PortRec", "Ports.dat", 100, "QXDB 7.0", "Port DB Incompatible! Delete Data?"},
+        {"route", "RouteRec", "NpaNxxRoute.dat", 441, "QXDB 1.0", "Route Record DB Incompatible! Delete Data?"},
+        {"user", "UserRec", "Users.dat", 1, "QXDB 7.1", "User DB Incompatible! Delete Data?"},
+        {"group", "GroupRec", "Groups.dat", 360, "QXDB 7.0", "Group DB Incompatible! Delete Data?"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempDir dir;
+        const std::string old = test::fx::header(c.recordSize, c.version) + std::string(4096, 'r');
+        test::writeFile(dir / c.fileName, old);
+        ScriptedPrompt prompt({false});
+        EXPECT_EQ(UpdateRecordFile(c.recName, dir / c.fileName, prompt), UpgradeResult::Declined);
+        ASSERT_EQ(prompt.calls.size(), 1u);
+        EXPECT_EQ(prompt.calls[0].kind, "ask");
+        EXPECT_EQ(prompt.calls[0].text, c.question);
+        EXPECT_EQ(test::readFile(dir / c.fileName), old);
+        EXPECT_EQ(listing(dir.path()), std::set<std::string>{c.fileName});
+    }
+    // The operator who answers Yes has it moved aside, as a file too old to convert.
+    test::TempDir dir;
+    const std::string odd = test::fx::header(1, "QXDB 7.5") + std::string(4096, 'r');
+    test::writeFile(dir / "Provider.dat", odd);
+    ScriptedPrompt yes({true});
+    EXPECT_EQ(UpdateRecordFile("ProviderRec", dir / "Provider.dat", yes), UpgradeResult::Discarded);
+    EXPECT_EQ(test::readFile(dir / "cProvider.bak"), odd);
+    EXPECT_FALSE(fs::exists(dir / "Provider.dat"));
+
+    // Every size of an older version of the kind is still converted.
+    for (std::int32_t size : {1872, 1880, 1946, 2506, 2507, 2511, 2871}) {
+        SCOPED_TRACE(size);
+        test::TempDir dir;
+        test::writeFile(dir / "Provider.dat", test::fx::header(size, "QXDB 7.5") + std::string(size, '\0'));
+        ScriptedPrompt prompt;
+        EXPECT_EQ(UpdateRecordFile("ProviderRec", dir / "Provider.dat", prompt), UpgradeResult::Converted);
+    }
 }
 
 TEST(RecordUpgrade, FileMadeOnWindowsIsFoundInAnyCase) {
