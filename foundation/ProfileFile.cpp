@@ -88,15 +88,28 @@ bool hasTerminator(const std::string& line) {
     return !line.empty() && (line.back() == '\r' || line.back() == '\n');
 }
 
+bool quotedPair(std::string_view v) {
+    return v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front();
+}
+
 std::string unquote(std::string_view v) {
-    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
-        v = v.substr(1, v.size() - 2);
-    }
+    if (quotedPair(v)) v = v.substr(1, v.size() - 2);
     if (v.size() > kProfileMaxValue) v = v.substr(0, kProfileMaxValue);
     return std::string(v);
 }
 
+// The text to store so that the reader gives `value` back. A value the reader
+// would take for a quoted one ('abc', or "x" with blanks around) lost its quotes
+// at the next read, so a password such as 'abc' changed with every save; it is
+// wrapped in one more pair of double quotes, which the reader removes again.
+std::string storedValue(const std::string& value) {
+    return quotedPair(trim(value)) ? "\"" + value + "\"" : value;
+}
 
+// Snapshot look-up key: section and key names without regard to case.
+std::string entryKey(std::string_view section, std::string_view key) {
+    return lowerAscii(std::string(section)) + '\n' + lowerAscii(std::string(key));
+}
 
 // Index of the first section line named `section`, or npos.
 std::size_t findSection(const std::vector<std::string>& lines, std::string_view section) {
@@ -108,7 +121,7 @@ std::size_t findSection(const std::vector<std::string>& lines, std::string_view 
 }
 
 void applyOne(std::vector<std::string>& lines, const ProfileWrite& w) {
-    const std::string value = withoutLineBreaks(std::string(w.value));
+    const std::string value = storedValue(withoutLineBreaks(std::string(w.value)));
     std::size_t head = findSection(lines, w.section);
     if (head == std::string::npos) {
         if (!lines.empty() && !hasTerminator(lines.back())) lines.back() += kCrLf;
@@ -170,6 +183,8 @@ int profileToInt(std::string_view value, int fallback) {
     return static_cast<int>(bits);
 }
 
+// One pass with hashed look-ups: each key used to be checked against every
+// key before it, so a file of 30,000 keys took seconds, and it is read per page.
 ProfileSnapshot ProfileSnapshot::parse(std::string_view text) {
     ProfileSnapshot snap;
     bool inFirstOfName = false;  // keys count only in the first section of a name
@@ -177,14 +192,13 @@ ProfileSnapshot ProfileSnapshot::parse(std::string_view text) {
     for (const std::string& raw : splitLines(text)) {
         LineInfo info = classify(withoutTerminator(raw));
         if (info.kind == LineInfo::Kind::Section) {
-            inFirstOfName = !snap.hasSection(info.name);
+            inFirstOfName = snap.m_sectionKeys.insert(lowerAscii(std::string(info.name))).second;
             current = std::string(info.name);
             if (inFirstOfName) snap.m_sections.push_back(current);
             continue;
         }
         if (info.kind != LineInfo::Kind::Key || !inFirstOfName) continue;
-        if (snap.value(current, info.name)) continue;
-        snap.m_entries.push_back({current, std::string(info.name), unquote(info.value)});
+        snap.m_values.try_emplace(entryKey(current, info.name), unquote(info.value));
     }
     return snap;
 }
@@ -197,17 +211,13 @@ ProfileSnapshot ProfileSnapshot::load(const fs::path& path) {
 
 std::optional<std::string> ProfileSnapshot::value(std::string_view section,
                                                   std::string_view key) const {
-    for (const Entry& e : m_entries) {
-        if (equalsNoCase(e.section, section) && equalsNoCase(e.key, key)) return e.value;
-    }
-    return std::nullopt;
+    auto it = m_values.find(entryKey(section, key));
+    if (it == m_values.end()) return std::nullopt;
+    return it->second;
 }
 
 bool ProfileSnapshot::hasSection(std::string_view section) const {
-    for (const std::string& s : m_sections) {
-        if (equalsNoCase(s, section)) return true;
-    }
-    return false;
+    return m_sectionKeys.count(lowerAscii(std::string(section))) != 0;
 }
 
 std::string ProfileSnapshot::readString(std::string_view section, std::string_view key,

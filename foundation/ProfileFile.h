@@ -13,7 +13,9 @@
 //    integers != 0;
 //  - writes keep every other line verbatim, replace a key where it stands with
 //    its old spelling, append a missing key to its section and a missing
-//    section to the file, and write "Key=Value" CR LF.
+//    section to the file, and write "Key=Value" CR LF; a value the reader would
+//    take for a quoted one is written inside one more pair of double quotes, so
+//    it reads back unchanged.
 // A batch of writes is one atomic replacement of the file (temporary file,
 // fsync, rename), so a reader never meets a half-written file.
 #include <filesystem>
@@ -21,6 +23,8 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace nv {
@@ -60,13 +64,10 @@ public:
     bool readBool(std::string_view section, std::string_view key, bool fallback) const;
 
 private:
-    struct Entry {
-        std::string section;
-        std::string key;
-        std::string value;
-    };
-    // Only the first section of each name and the first key of each name in it.
-    std::vector<Entry> m_entries;
+    // Only the first section of each name and the first key of each name in it,
+    // by section and key name in small letters.
+    std::unordered_map<std::string, std::string> m_values;
+    std::unordered_set<std::string> m_sectionKeys;
     std::vector<std::string> m_sections;
 };
 
@@ -78,7 +79,8 @@ struct ProfileWrite {
 };
 
 // `text` with the writes applied in order, by the write rules above. CR and LF
-// are taken out of values. Pure: no file access.
+// are taken out of values; a value that begins and ends with the same quote
+// (blanks around it aside) is stored as "value". Pure: no file access.
 std::string applyProfileWrites(std::string_view text, const std::vector<ProfileWrite>& writes);
 
 // Collects writes and applies them as one atomic replacement of the file.

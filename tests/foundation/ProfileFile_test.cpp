@@ -161,6 +161,30 @@ TEST(ProfileFile, WritesByTheProfileRules) {
     }
 }
 
+// The reader removes a pair of quotes around a value, so a value that is
+// itself quoted is stored inside one more pair and reads back unchanged; it
+// used to lose its quotes at every save.
+TEST(ProfileFile, QuotedValuesReadBackUnchanged) {
+    struct Case { std::string value; std::string stored; };
+    const Case cases[] = {
+        {"'abc'", "\"'abc'\""},
+        {"\"abc\"", "\"\"abc\"\""},
+        {"''", "\"''\""},
+        {"\"", "\""},                        // a lone quote is not a pair
+        {"'abc\"", "'abc\""},                // nor are two different quotes
+        {"a'b'", "a'b'"},
+        {" 'x' ", "\" 'x' \""},              // the reader trims before it looks for quotes
+        {"plain", "plain"},
+    };
+    for (const Case& c : cases) {
+        const std::string file = applyProfileWrites("", {{"Server", "Password", c.value}});
+        EXPECT_EQ(file, "[Server]\r\nPassword=" + c.stored + "\r\n") << c.value;
+        EXPECT_EQ(ProfileSnapshot::parse(file).readString("Server", "Password", "dflt"), c.value) << c.value;
+        // Saving what was read leaves the file as it is.
+        EXPECT_EQ(applyProfileWrites(file, {{"Server", "Password", c.value}}), file) << c.value;
+    }
+}
+
 TEST(ProfileFile, WriteCreatesFileWithRestrictedModeAndKeepsModeOfExistingOne) {
     test::TempDir dir;
     ProfileFile f(dir / "Config.Dat");
