@@ -52,23 +52,12 @@ void Counters::resetStats() {
 }
 
 std::string Counters::allCountersMessage(bool cancelCall) const {
-    return buildPipeMessage({{"cmd", "all_counters"},
-                             {"ctWCTPCount", std::to_string(WCTPCount)},
-                             {"ctSNPPCount", std::to_string(SNPPCount)},
-                             {"ctSMPPCount", std::to_string(SMPPCount)},
-                             {"ctTapCount", std::to_string(TapCount)},
-                             {"ctEPagesSent", std::to_string(EPagesSent)},
-                             {"ctSMSCount", std::to_string(SMSCount)},
-                             {"ctErrorCount", std::to_string(ErrorCount)},
-                             {"ctTransactionCount", std::to_string(TransactionCount)},
-                             {"ctQueuedMgs", std::to_string(QueuedMgs)},
-                             {"ctNerivaleInCount", std::to_string(PelmoraInCounter)},
-                             {"ctTNPPCounter", std::to_string(TNPPCounter)},
-                             {"ctBrevicorCount", std::to_string(BrevicorCount)},
-                             {"ctHours", std::to_string(rHours)},
-                             {"ctMinutes", std::to_string(rMin)},
-                             {"cancelcall1", cancelCall ? "1" : "0"}},
-                            true);
+    PipeFields fields{{"cmd", "all_counters"}};
+    for (const auto& c : kAllCountersKeys) fields.emplace_back(c.key, std::to_string(valueOf(c.id)));
+    fields.emplace_back(kCtHoursKey, std::to_string(rHours));
+    fields.emplace_back(kCtMinutesKey, std::to_string(rMin));
+    fields.emplace_back(kCancelCallKey, cancelCall ? "1" : "0");
+    return buildPipeMessage(fields, true);
 }
 
 std::string Counters::counterUpdateMessage(int id, std::int32_t value) {

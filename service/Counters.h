@@ -4,23 +4,9 @@
 #include <cstdint>
 #include <string>
 
-namespace nv {
+#include "platform/CounterIds.h"
 
-// Counter ids as posted and as sent to the manager. 13 and 15 are not used.
-enum CounterId : int {
-    kCtWCTP = 4,
-    kCtSNPP = 5,
-    kCtTap = 6,
-    kCtEPages = 7,
-    kCtSMS = 8,
-    kCtError = 9,
-    kCtTransaction = 10,
-    kCtQueued = 11,
-    kCtBrevicor = 12,
-    kCtNerivaleIn = 14,
-    kCtTNPP = 16,
-    kCtSMPP = 17,
-};
+namespace nv {
 
 struct Counters {
     std::int32_t WCTPCount = 0;
