@@ -68,7 +68,6 @@ TEST(TimedMsgFrm, ProgressModeShowsTheBarAndHidesOk) {
     EXPECT_TRUE(dlg.ProgressBar1->isVisible());
     EXPECT_EQ(dlg.ProgressBar1->value(), 3);
     EXPECT_FALSE(dlg.OKBut->isVisible());
-    test::saveScreenshot(&dlg, "timed-message");
 }
 
 TEST_F(MainWindowDialogs, Screenshot) {
@@ -89,6 +88,9 @@ TEST_F(MainWindowDialogs, Screenshot) {
     test::saveScreenshot(window.get(), "manager-main");
     TAboutBox box(ctx, "Version " + window->Ver(), window.get());
     test::saveScreenshot(&box, "manager-about");
+    TTimedMsgFrm timed(window.get());
+    timed.setMessage("Service Restarted!");
+    test::saveScreenshot(&timed, "manager-timed-message");
 }
 
 }  // namespace
