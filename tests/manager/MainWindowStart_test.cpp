@@ -81,5 +81,20 @@ TEST(ManagerStart, ADataDirectoryThatCannotBeCreatedIsAnErrorNamingIt) {
     EXPECT_TRUE(ui.shown[1].text.contains("Not a directory")) << ui.shown[1].text.toStdString();
 }
 
+class MainWindowFirstShow : public test::MainWindowFixture {};
+
+TEST_F(MainWindowFirstShow, AnOlderRouteFileIsUpgradedAtStart) {
+    // Version 1.0: 440-byte records; "Default" as a length-prefixed text at offset 0.
+    std::string record = std::string(1, '\x07') + "Default";
+    record.resize(440, '\0');
+    const std::string old = test::recordFileHeader(440, "QXDB 1.0") + record;
+    test::writeFile(dir / "NpaNxxRoute.dat", old);
+    open("loaded inactive");
+    const std::string now = test::readFile(dir / "NpaNxxRoute.dat");
+    EXPECT_EQ(now.size(), 57u + 443u);
+    EXPECT_NE(now.find("QXDB 1.1"), std::string::npos);
+    EXPECT_EQ(test::readFile(dir / "Route.bak"), old);
+}
+
 }  // namespace
 }  // namespace nv

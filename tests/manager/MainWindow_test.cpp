@@ -306,6 +306,13 @@ TEST_F(MainWindow, CloseSavesTheSizeAndShutDownDoesNot) {
     EXPECT_EQ(ConfigFile::inDataDirectory(dir.path(), ConfigSide::Manager).gui().Width, 800);
 }
 
+TEST_F(MainWindow, ASavedSizeBelowTheMinimumIsRaisedToIt) {
+    test::writeFile(dir / "Config.Dat", "[GUI]\r\nHeight=338\r\nWidth=637\r\n");
+    open("loaded inactive");
+    EXPECT_EQ(window->width(), 740);
+    EXPECT_EQ(window->height(), 396);
+}
+
 TEST_F(MainWindow, ASecondManagerDoesNotTakeTheLiveSocket) {
     open("loaded inactive");
     test::FakeOperatorUi ui2;
