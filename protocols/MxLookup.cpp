@@ -42,7 +42,9 @@ std::string failureText(int herr) {
     }
 }
 
-bool parseAnswer(const unsigned char* answer, int length, std::vector<MxRecord>& records) {
+}  // namespace
+
+bool parseMxAnswer(const unsigned char* answer, int length, std::vector<MxRecord>& records) {
     ns_msg msg;
     if (ns_initparse(answer, length, &msg) < 0) return false;
     const int count = ns_msg_count(msg, ns_s_an);
@@ -57,8 +59,6 @@ bool parseAnswer(const unsigned char* answer, int length, std::vector<MxRecord>&
     }
     return true;
 }
-
-}  // namespace
 
 MxStatus lookupMx(const std::string& domain, const ResolverConfig& config, std::vector<MxRecord>& records,
                   std::string& error) {
@@ -86,7 +86,7 @@ MxStatus lookupMx(const std::string& domain, const ResolverConfig& config, std::
         error = failureText(herr);
         return MxStatus::Failed;
     }
-    if (!parseAnswer(answer, length, records)) {
+    if (!parseMxAnswer(answer, length, records)) {
         records.clear();
         error = "Malformed DNS Answer";
         return MxStatus::Failed;

@@ -24,6 +24,10 @@ enum class MxStatus { Found, NoRecords, Failed };
 // Found: `records` sorted by numeric preference (ties keep the answer's order).
 // NoRecords: the domain has no mail exchangers (or does not exist).
 // Failed: no answer could be had; `error` says why.
+// The MX records of a DNS answer as res_nquery gives it, in answer order;
+// false when the answer is malformed. Apart so that the fuzz target reaches it.
+bool parseMxAnswer(const unsigned char* answer, int length, std::vector<MxRecord>& records);
+
 MxStatus lookupMx(const std::string& domain, const ResolverConfig& config, std::vector<MxRecord>& records,
                   std::string& error);
 
