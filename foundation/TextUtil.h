@@ -21,6 +21,21 @@ inline std::string lineBreaksAsBlanks(std::string s) {
     return s;
 }
 
+// The text with every control character (CR and LF included) made a blank: text
+// from outside (a page's PIN or message) stays on the one log line it is put in.
+inline std::string controlsAsBlanks(std::string s) {
+    for (char& c : s)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+    return s;
+}
+
+// controlsAsBlanks, cut to `most` characters followed by "..." when longer: a
+// refused input shown in a log line without making the line as long as the input.
+inline std::string shortenedForLog(std::string_view s, std::size_t most) {
+    if (s.size() <= most) return controlsAsBlanks(std::string(s));
+    return controlsAsBlanks(std::string(s.substr(0, most))) + "...";
+}
+
 // The text without leading and trailing blanks.
 inline std::string trimmed(std::string_view s) {
     auto b = s.find_first_not_of(' ');
