@@ -26,6 +26,8 @@ fs::path commonDataDirectory(const InstallSettings& s) {
     return dir;
 }
 
+}  // namespace
+
 bool installDirHoldsConfig(const InstallSettings& s) {
     if (s.installDir.empty()) return false;
     auto found = findFileNoCase(s.installDir, kConfigFileName);
@@ -33,15 +35,15 @@ bool installDirHoldsConfig(const InstallSettings& s) {
     return found && fs::is_regular_file(*found, ec);
 }
 
-}  // namespace
-
 InstallSettings readInstallSettingsFrom(const fs::path& confFile, const fs::path& programDir) {
     ProfileSnapshot ini = ProfileSnapshot::load(confFile);
     InstallSettings s;
+    s.installFile = confFile;
     // An empty value counts as a missing one, as the empty default value of the
     // original key did.
     std::string install = ini.readString(kInstallSection, "InstallDir", "");
     s.installDir = install.empty() ? programDir : fs::path(install);
+    s.installDirFromFile = !install.empty();
     s.version = ini.readString(kInstallSection, "Version", "");
     std::string common = ini.readString(kInstallSection, "CommonAppData", "");
     s.commonAppData = common.empty() ? fs::path(kDefaultCommonAppData) : fs::path(common);
@@ -51,10 +53,13 @@ InstallSettings readInstallSettingsFrom(const fs::path& confFile, const fs::path
     return s;
 }
 
-InstallSettings readInstallSettings(const fs::path& programDir) {
+fs::path installFilePath() {
     const char* env = std::getenv(kInstallConfEnv);
-    fs::path conf = (env && *env) ? fs::path(env) : fs::path(kInstallConfPath);
-    return readInstallSettingsFrom(conf, programDir);
+    return (env && *env) ? fs::path(env) : fs::path(kInstallConfPath);
+}
+
+InstallSettings readInstallSettings(const fs::path& programDir) {
+    return readInstallSettingsFrom(installFilePath(), programDir);
 }
 
 fs::path dataDirectoryFor(const InstallSettings& settings) {

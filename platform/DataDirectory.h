@@ -47,9 +47,13 @@ struct InstallSettings {
     std::string carrierListServer;  // base URL of the carrier list server (http:// or https://)
     std::string submitFrom;         // sender of the carrier-update mail
     std::string submitTo;           // recipient of the carrier-update mail
+    std::filesystem::path installFile;  // the install file read (or looked for)
+    bool installDirFromFile = false;    // InstallDir came from it (else the program's folder)
 };
 
-// Reads $NERIVALE_CONF when set and not empty, else /etc/KOR/Nerivale.ini.
+// $NERIVALE_CONF when set and not empty, else /etc/KOR/Nerivale.ini.
+std::filesystem::path installFilePath();
+// Reads installFilePath().
 InstallSettings readInstallSettings(const std::filesystem::path& programDir);
 // Reads `confFile`; a missing or unreadable file gives programDir and /var/lib.
 InstallSettings readInstallSettingsFrom(const std::filesystem::path& confFile,
@@ -58,6 +62,9 @@ InstallSettings readInstallSettingsFrom(const std::filesystem::path& confFile,
 // The data directory by the rule above, creating the common levels when they
 // are missing. Throws DataDirectoryError naming the level and the reason.
 std::filesystem::path findDataDirectory(const InstallSettings& settings);
+
+// True when the install directory holds Config.Dat (the rule's first branch).
+bool installDirHoldsConfig(const InstallSettings& settings);
 
 // The same rule without creating anything (for a check before the first start).
 std::filesystem::path dataDirectoryFor(const InstallSettings& settings);

@@ -1,5 +1,7 @@
 #include "service/ZQSvcMainFrm.h"
 
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <exception>
@@ -8,6 +10,7 @@
 #include <optional>
 
 #include "foundation/FileUtil.h"
+#include "foundation/Win1252.h"
 #include "platform/DataDirectory.h"
 #include "platform/EventLoop.h"
 #include "platform/ServiceAccount.h"
@@ -51,6 +54,7 @@ int TNerivale::run(const std::vector<std::string>& args) {
         uninstall |= isSwitch(a, "UNINSTALL");
         silent |= isSwitch(a, "SILENT");
         if (auto named = userArgument(a)) user = *named;
+        m_verbose |= a == "-v";
     }
     if (install) return ServiceInstall(silent, user);
     if (uninstall) return ServiceUninstall(silent);
@@ -83,11 +87,49 @@ int TNerivale::ServiceUninstall(bool silent) {
     return 0;
 }
 
+namespace {
+
+// Both to syslog and to stderr (the journal under systemd, the terminal in the foreground).
+void announce(SysLog& eventLog, const std::string& text, bool loud) {
+    std::fprintf(stderr, "ZQSvc: %s\n", text.c_str());
+    if (loud)
+        eventLog.error(text);
+    else
+        eventLog.info(text);
+}
+
+// Which install file was read and which data directory the rule chose, so a
+// missing Config.Dat never moves the service to another folder unnoticed.
+void announceInstallFile(SysLog& eventLog, const InstallSettings& settings) {
+    if (settings.installDirFromFile) return;
+    announce(eventLog,
+             "Install file " + settings.installFile.string() +
+                 " is missing, unreadable or names no InstallDir: the install directory is the program's folder " +
+                 settings.installDir.string(),
+             true);
+}
+
+void announceDataDirectory(SysLog& eventLog, const InstallSettings& settings, const fs::path& dataDir) {
+    if (!installDirHoldsConfig(settings))
+        announce(eventLog,
+                 "WARNING: no Config.Dat in the install directory " + settings.installDir.string() +
+                     ": running from " + dataDir.string() + "; files in " + settings.installDir.string() +
+                     " are not used",
+                 true);
+    announce(eventLog,
+             "Install file " + settings.installFile.string() + ", install directory " + settings.installDir.string() +
+                 ", data directory " + dataDir.string(),
+             false);
+}
+
+}  // namespace
+
 int TNerivale::QXSNPPGatewayExecute() {
     SysLog eventLog;
     InstallSettings settings = readInstallSettings(programDirectory());
     EngineOptions options;
     options.appDir = settings.installDir;
+    announceInstallFile(eventLog, settings);
     try {
         options.dataDir = findDataDirectory(settings);
     } catch (const std::exception& e) {
@@ -95,6 +137,7 @@ int TNerivale::QXSNPPGatewayExecute() {
         eventLog.error(e.what());
         return 1;
     }
+    announceDataDirectory(eventLog, settings, options.dataDir);
     // Started by a person outside the service's group: say so instead of failing
     // on the first file.
     if (auto problem = dataDirectoryAccessProblem(options.dataDir)) {
@@ -102,6 +145,15 @@ int TNerivale::QXSNPPGatewayExecute() {
         eventLog.error(*problem);
         return 1;
     }
+    // In the foreground (a terminal, or -v) every log line shows on stderr too;
+    // under systemd the journal has the syslog lines.
+    const bool foreground = m_verbose || ::isatty(STDERR_FILENO) == 1;
+    if (foreground)
+        options.logEcho = [](const std::string& line) { std::fprintf(stderr, "%s\n", cp1252ToUtf8(line).c_str()); };
+    options.logFailure = [&eventLog, foreground](const std::string& text) {
+        eventLog.error(text);
+        if (foreground) std::fprintf(stderr, "ZQSvc: %s\n", cp1252ToUtf8(text).c_str());
+    };
     // The modem lines fall back to system.mcf; a fresh data directory gets the defaults.
     if (!ensureSystemModemConfig(options.dataDir))
         eventLog.error("Unable To Write " + (options.dataDir / kSystemModemConfigName).string());

@@ -1,7 +1,8 @@
 #pragma once
 // TNerivale: the service program around the engine. Under systemd the service
 // runs in the foreground; "INSTALL" (with "USER=<name>" for a named logon) and
-// "UNINSTALL" (both with "SILENT") write or remove the unit instead of running.
+// "UNINSTALL" (both with "SILENT") write or remove the unit instead of running;
+// "-v" echoes every log line to stderr (as when stderr is a terminal).
 #include <string>
 #include <vector>
 
@@ -18,6 +19,9 @@ public:
     int ServiceUninstall(bool silent);
     // The service itself: engine, StartServer, the loop until SIGTERM/SIGINT, stop.
     int QXSNPPGatewayExecute();
+
+private:
+    bool m_verbose = false;  // -v: every log line on stderr as well
 };
 
 }  // namespace nv
