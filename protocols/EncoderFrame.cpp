@@ -41,6 +41,18 @@ bool blockEnds(std::string_view collected) {
     return collected.front() != SOH || collected.find(ETX) != std::string_view::npos;
 }
 
+bool BlockScanner::feed(char c) {
+    if (!m_started) {
+        m_started = true;
+        m_soh = c == SOH;
+    }
+    const bool crlf = m_cr && c == '\n';
+    m_cr = c == '\r';
+    if (c == ETX) m_etx = true;
+    if (c == EOT) return true;
+    return crlf && (!m_soh || m_etx);
+}
+
 bool isLineEndOnly(std::string_view block) {
     return !block.empty() && block.find_first_not_of(CRLF) == std::string_view::npos;
 }

@@ -34,6 +34,7 @@ inline constexpr std::string_view kBlockMatch{"\r\n|\x04"};
 
 inline constexpr const char* kCodeInvalidMessageType = "01";
 inline constexpr const char* kCodeInvalidCapcode = "03";
+inline constexpr const char* kCodeInputBufferOverflow = "04";
 inline constexpr const char* kCodeInvalidCommandFormat = "08";
 
 // The text of an error code; the two lists differ only at "06". Empty for a
@@ -45,6 +46,21 @@ std::string errorCodeText(std::string_view code, CodeTexts list = CodeTexts::Eng
 // the wait matched) is a whole block: it ends in EOT, or in CR LF outside an
 // SOH block or after that block's ETX.
 bool blockEnds(std::string_view collected);
+// blockEnds one byte at a time, so that a long block is looked at once, not
+// again for every CR LF inside it.
+class BlockScanner {
+public:
+    // `c` is the block's next byte; true when the block ends with it.
+    bool feed(char c);
+    void reset() { *this = BlockScanner(); }
+
+private:
+    bool m_started = false;
+    bool m_soh = false;  // the block began with SOH
+    bool m_etx = false;  // ETX seen
+    bool m_cr = false;   // the byte before was CR
+};
+
 // Only CR and LF bytes (and at least one): the optional line end of a frame
 // whose EOT has already been answered.
 bool isLineEndOnly(std::string_view block);

@@ -9,6 +9,7 @@
 
 #include "foundation/ReplyMatcher.h"
 #include "platform/SerialPort.h"
+#include "protocols/EncoderFrame.h"
 
 namespace nv {
 
@@ -442,6 +443,43 @@ int TKORPelmora::WaitFor(const std::string& Match, std::string& Return, int wTim
         }
     }
     return matcher.result();
+}
+
+std::size_t TKORPelmora::blockCap() const {
+    const std::size_t text = MaxMsgLength > 0 ? static_cast<std::size_t>(MaxMsgLength) : kUnlimitedTextAllowance;
+    return text + kBlockSlack;
+}
+
+TKORPelmora::BlockRead TKORPelmora::ReadBlock(std::string& block, int wTime, std::size_t cap) {
+    block.clear();
+    if (!m_connected.load() || !m_channel) return BlockRead::None;
+    SetTimeout(static_cast<std::uint32_t>(std::max(wTime, 0)));
+    encoder::BlockScanner scanner;
+    const auto silence = std::chrono::seconds(wTime);
+    auto deadline = m_clock.now() + silence;
+    while (connectionLive() && m_clock.now() < deadline) {
+        if (m_pending.empty() && !m_channel->waitReadable(std::chrono::milliseconds(kSliceMs))) continue;
+        std::string got = Read(0);
+        if (got.empty()) continue;
+        deadline = m_clock.now() + silence;
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            const char c = got[i];
+            if (m_resync) {
+                if (c != encoder::SOH) continue;
+                m_resync = false;
+            }
+            block += c;
+            const bool ended = scanner.feed(c);
+            if (ended || block.size() > cap) {
+                // The rest belongs to the next block.
+                m_pending.insert(0, got, i + 1, std::string::npos);
+                if (ended) return BlockRead::Block;
+                m_resync = true;
+                return BlockRead::Overflow;
+            }
+        }
+    }
+    return BlockRead::None;
 }
 
 std::string TKORPelmora::CommErrorToStr(std::uint32_t errorWord) {

@@ -78,6 +78,14 @@ public:
     static constexpr std::uint32_t kNoDevice = 0xFFFFFFFFu;
     // Largest read from the port; more waiting is read in further chunks.
     static constexpr std::size_t kReadChunk = 1000;
+    // A block may be this much longer than the text limit (header, controls,
+    // line end); a longer one is answered "04" and reading resumes at the next
+    // SOH, so a sender that never ends its frame cannot fill the memory.
+    static constexpr std::size_t kBlockSlack = 4096;
+    // The text allowance of a block when there is no length limit (0 or below).
+    static constexpr std::size_t kUnlimitedTextAllowance = 65536;
+    // The largest block taken: the text limit (or the allowance) and the slack.
+    std::size_t blockCap() const;
 
     // dataDir: where the COMn links and Modems.ini are found.
     explicit TKORPelmora(std::filesystem::path dataDir = {}, Clock& clock = steadyClock());
@@ -193,7 +201,13 @@ private:
     void dialog(const std::string& text);
 
     // Receive loop helpers.
-    bool collectBlock(std::string& block);
+    enum class BlockRead { None, Block, Overflow };
+    // The next block: Block when it ended, Overflow when it passed `cap` (the
+    // rest up to the next SOH is skipped), None after `wTime` seconds of silence
+    // (what came is dropped) or when the connection ended. Each byte is looked
+    // at once.
+    BlockRead ReadBlock(std::string& block, int wTime, std::size_t cap);
+    void answerOverflow();
     bool answerBlock(const std::string& block);
     bool answerFrame(const std::string& block, const encoder::Frame& frame);
     void reply(const std::string& bytes);
@@ -239,6 +253,7 @@ private:
     bool m_lineDown = false;  // the call ended: close the line, open again
     int m_errorCount = 0;
     bool m_afterFrame = false;  // the last block was an answered frame
+    bool m_resync = false;      // after an overflow: skipping to the next SOH
 };
 
 }  // namespace nv

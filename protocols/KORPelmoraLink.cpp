@@ -2,6 +2,7 @@
 // OnMsgReceived events and are answered as the encoder answers them.
 #include <exception>
 
+#include "foundation/TextUtil.h"
 #include "platform/SerialPort.h"
 #include "protocols/EncoderFrame.h"
 #include "protocols/KORPelmora.h"
@@ -20,10 +21,13 @@ constexpr const char* kTooLong = "Msg. Message Rejected (To Long) - ";
 constexpr const char* kSubmitted = "Msg. Submitted For Processing - ";
 constexpr const char* kProcessingError = "Msg. Processing Error - ";
 constexpr const char* kTooManyErrors = "Disconnected - To Many Errors";
+// The text of the error code "04", as the operator's line for a block past the cap.
+constexpr const char* kOverflow = "Input Buffer Overflow";
 
 constexpr int kBlockSilenceSeconds = 10;
 constexpr int kReplyPauseMs = 500;
 constexpr int kMaxBadBlocks = 3;
+constexpr std::size_t kPinShownInProgress = 20;
 
 using encoder::Frame;
 
@@ -37,6 +41,7 @@ void TKORPelmora::ServeLink() {
     if (DeviceDirectAccess) progress(kDirectAccessPort + comPortName(static_cast<int>(ComPort())) + kOpen);
     m_errorCount = 0;
     m_afterFrame = false;
+    m_resync = false;
     for (;;) {
         if (!m_armed.load()) return;
         if (!m_connected.load() || bDropped.load()) {
@@ -45,7 +50,12 @@ void TKORPelmora::ServeLink() {
         }
         m_clock.sleepFor(std::chrono::milliseconds(5));
         std::string block;
-        if (!collectBlock(block)) {
+        const BlockRead got = ReadBlock(block, kBlockSilenceSeconds, blockCap());
+        if (got == BlockRead::Overflow) {
+            answerOverflow();
+            continue;
+        }
+        if (got == BlockRead::None) {
             if (!m_connected.load() || !m_armed.load()) return;
             // Silence: a direct port waits for the next block; a call is
             // given up.
@@ -67,20 +77,13 @@ void TKORPelmora::ServeLink() {
     }
 }
 
-// A whole block, or false after 10 s of silence (what came is dropped) or when
-// the connection ended. A CR LF inside a frame's text does not end it.
-bool TKORPelmora::collectBlock(std::string& block) {
-    block.clear();
-    for (;;) {
-        std::string part;
-        WaitFor(std::string(encoder::kBlockMatch), part, kBlockSilenceSeconds);
-        block += part;
-        if (!m_connected.load() || !m_armed.load()) return false;
-        const bool terminated = block.size() >= 1 && (block.back() == encoder::EOT ||
-                                                      (block.size() >= 2 && block.ends_with("\r\n")));
-        if (!terminated || part.empty()) return false;
-        if (encoder::blockEnds(block)) return true;
-    }
+// A block past the cap: "04" without an echo (the bytes are not kept), and the
+// rest up to the next SOH is skipped.
+void TKORPelmora::answerOverflow() {
+    m_afterFrame = false;
+    progress(kOverflow);
+    if (!pause(kReplyPauseMs)) return;
+    reply(encoder::errorReply(encoder::kCodeInputBufferOverflow));
 }
 
 // Handles one block; false when the connection is to end.
@@ -143,7 +146,8 @@ bool TKORPelmora::answerFrame(const std::string& block, const encoder::Frame& fr
     bool accept = true;
     if (OnAccountVerify) OnAccountVerify(*this, frame.pin, accept);
     if (!accept) {
-        progress(kInvalidPin + frame.pin);
+        // The refused PIN may be long or hold line breaks: shown short, one line.
+        progress(kInvalidPin + shortenedForLog(frame.pin, kPinShownInProgress));
         reply(encoder::refuseAnswer(block, encoder::kCodeInvalidCapcode));
         return true;
     }
@@ -161,7 +165,7 @@ bool TKORPelmora::answerFrame(const std::string& block, const encoder::Frame& fr
 
     std::string message = frame.message;
     if (!encoder::applyLengthRule(message, MaxMsgLength, TurncateMsgs)) {
-        progress(kTooLong + frame.pin + "," + encoder::stripLineBreaks(message));
+        progress(kTooLong + controlsAsBlanks(frame.pin) + "," + encoder::stripLineBreaks(message));
         reply(encoder::refuseAnswer(block, encoder::kCodeInvalidCommandFormat));
         return true;
     }
@@ -184,10 +188,10 @@ bool TKORPelmora::answerFrame(const std::string& block, const encoder::Frame& fr
         }
     }
     if (submitted) {
-        progress(kSubmitted + frame.pin + "," + message);
+        progress(kSubmitted + controlsAsBlanks(frame.pin) + "," + message);
         reply(encoder::acceptAnswer(block));
     } else {
-        progress(kProcessingError + frame.pin + "," + message);
+        progress(kProcessingError + controlsAsBlanks(frame.pin) + "," + message);
         reply(encoder::refuseAnswer(block, encoder::kCodeInvalidCommandFormat));
     }
     return true;

@@ -6,6 +6,7 @@
 
 #include "foundation/ConfigFile.h"
 #include "protocols/KORPelmora.h"
+#include "service/PageIntake.h"
 
 namespace nv {
 
@@ -20,6 +21,15 @@ void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)
 // [Nerivale Port] with the engine's defaults.
 NerivalePortSection PelmoraPortThread::readSection(const std::filesystem::path& dataDir) {
     return ConfigFile::inDataDirectory(dataDir, ConfigSide::Service).nerivalePort();
+}
+
+int PelmoraPortThread::messageLength(const NerivalePortSection& s, std::string& warning) {
+    warning.clear();
+    if (s.Length.value >= 0) return s.Length.value;
+    const int fallback = NerivalePortSection::defaults(ConfigSide::Service).Length.value;
+    warning = std::string(kPrefix) + "[" + kNerivalePortName + "] Length=" + s.Length.text +
+              " Is Negative, Using The Default " + std::to_string(fallback);
+    return fallback;
 }
 
 // Sets the host's properties from [Nerivale Port], in the engine's order up to
@@ -89,6 +99,9 @@ void PelmoraPortThread::bindHandlers(TKORPelmora& host, LogFn log, IntakeFn inta
     auto text = [log](TKORPelmora& sender, const std::string& msg) { log(connectionLine(sender.FPortName, msg)); };
     host.OnError = text;
     host.OnTapiProgress = text;
+    // The Part's host takes every PIN; this one refuses, with "03", a PIN the
+    // intake could not hold (see isAcceptablePin).
+    host.OnAccountVerify = [](TKORPelmora&, const std::string& pin, bool& accept) { accept = isAcceptablePin(pin); };
     host.OnMsgReceived = [intake](TKORPelmora& sender, const std::string& pin, const std::string& msg,
                                   std::string& /*ID*/, bool& submitted) {
         intake(&sender.FRawQJData, pin, msg, submitted);
@@ -109,7 +122,9 @@ void PelmoraPortThread::PelmoraPortThreadExecute() {
     host->InitTap();
     // Bound after InitTap: what the host reports there reaches no handler.
     host->ShowErrorDialog = false;
-    host->MaxMsgLength = s.Length.value;
+    std::string lengthWarning;
+    host->MaxMsgLength = messageLength(s, lengthWarning);
+    if (!lengthWarning.empty()) m_log(lengthWarning);
     bindHandlers(*host, m_log, m_intake);
     host->ModemAltConfig = (dataDir / (std::string(kNerivalePortName) + ".mcf")).string();
     host->ModemSysConfig = (dataDir / "system.mcf").string();

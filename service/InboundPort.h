@@ -45,6 +45,10 @@ public:
     static void bindHandlers(TKORPelmora& host, LogFn log, IntakeFn intake);
     // [Nerivale Port] of Config.Dat in `dataDir`, with the engine's defaults.
     static NerivalePortSection readSection(const std::filesystem::path& dataDir);
+    // The text limit the host gets from [Nerivale Port] Length. 0 keeps its
+    // meaning (no limit); a negative length would empty every page, so it is
+    // taken as the default, and `warning` gets a line naming the key.
+    static int messageLength(const NerivalePortSection& s, std::string& warning);
     // The host's properties from the section, in the engine's order up to InitTap.
     static void configureHost(TKORPelmora& host, const NerivalePortSection& s, const std::filesystem::path& dataDir,
                               int slot);
