@@ -36,23 +36,56 @@ struct Connection {
 
 struct LocalPipeServer::State : std::enable_shared_from_this<LocalPipeServer::State> {
     State(asio::io_context& ioc, Handler h, Limits l)
-        : io(ioc), acceptor(ioc), handler(std::move(h)), limits(l) {}
+        : io(ioc), acceptor(ioc), backoffTimer(ioc), handler(std::move(h)), limits(l) {}
     asio::io_context& io;
     local::acceptor acceptor;
+    asio::steady_timer backoffTimer;
     Handler handler;
     Limits limits;
     fs::path path;
     bool open = false;
+    bool accepting = false;   // an accept is outstanding
+    bool backingOff = false;  // out of descriptors: accepting resumes on the timer
+    std::size_t buffered = 0;
+    std::size_t backoffs = 0;
     // Accepted connections in accept order; a message is handed over only when
     // every connection accepted before it has finished.
     std::deque<std::shared_ptr<Connection>> pending;
 
+    // At the connection cap nothing is accepted: further clients wait in the
+    // listen backlog until a message is handed over.
     void accept() {
+        if (!open || accepting || backingOff || pending.size() >= limits.maxConnections) return;
+        accepting = true;
         auto conn = std::make_shared<Connection>(io);
         acceptor.async_accept(conn->socket, [self = shared_from_this(), conn](const asio::error_code& ec) {
-            if (!self->open) return;
-            if (!ec) self->start(conn);
+            self->accepting = false;
+            if (!self->open || ec == asio::error::operation_aborted) return;
+            if (!ec) {
+                self->start(conn);
+            } else if (outOfResources(ec)) {
+                self->backOff();
+                return;
+            }
             self->accept();
+        });
+    }
+
+    static bool outOfResources(const asio::error_code& ec) {
+        const int v = ec.value();
+        return ec.category() == asio::system_category() &&
+               (v == EMFILE || v == ENFILE || v == ENOBUFS || v == ENOMEM);
+    }
+
+    // Accepting again at once would fail again at once, for as long as the
+    // descriptors are short: a busy loop. Pause, then try again.
+    void backOff() {
+        ++backoffs;
+        backingOff = true;
+        backoffTimer.expires_after(limits.acceptBackoff);
+        backoffTimer.async_wait([self = shared_from_this()](const asio::error_code& ec) {
+            self->backingOff = false;
+            if (!ec) self->accept();
         });
     }
 
@@ -73,8 +106,10 @@ struct LocalPipeServer::State : std::enable_shared_from_this<LocalPipeServer::St
             asio::buffer(conn->buffer), [self = shared_from_this(), conn](const asio::error_code& ec, std::size_t n) {
                 if (!ec) {
                     conn->data.append(conn->buffer.data(), n);
-                    if (conn->data.size() > self->limits.maxMessageBytes) {
-                        conn->discard = true;
+                    self->buffered += n;
+                    if (conn->data.size() > self->limits.maxMessageBytes ||
+                        self->buffered > self->limits.maxBufferedBytes) {
+                        self->drop(*conn);
                         self->finish(conn);
                         return;
                     }
@@ -84,6 +119,13 @@ struct LocalPipeServer::State : std::enable_shared_from_this<LocalPipeServer::St
                 if (ec != asio::error::eof) conn->discard = true;
                 self->finish(conn);
             });
+    }
+
+    // The connection's message is not handed over; its bytes are freed now.
+    void drop(Connection& conn) {
+        conn.discard = true;
+        buffered -= conn.data.size();
+        std::string().swap(conn.data);
     }
 
     void finish(const std::shared_ptr<Connection>& conn) {
@@ -99,8 +141,10 @@ struct LocalPipeServer::State : std::enable_shared_from_this<LocalPipeServer::St
         while (!pending.empty() && pending.front()->done) {
             auto conn = pending.front();
             pending.pop_front();
+            buffered -= conn->data.size();
             if (open && !conn->discard && !conn->data.empty()) handler(conn->data);
         }
+        accept();
     }
 
     void close() {
@@ -108,11 +152,13 @@ struct LocalPipeServer::State : std::enable_shared_from_this<LocalPipeServer::St
         open = false;
         asio::error_code ignore;
         acceptor.close(ignore);
+        backoffTimer.cancel();
         for (auto& c : pending) {
             c->deadline.cancel();
             c->socket.close(ignore);
         }
         pending.clear();
+        buffered = 0;
         std::error_code fec;
         fs::remove(path, fec);
     }
@@ -127,6 +173,9 @@ LocalPipeServer::LocalPipeServer(EventLoop& loop, Handler handler, Limits limits
 LocalPipeServer::~LocalPipeServer() { m_state->close(); }
 
 bool LocalPipeServer::listening() const { return m_state->open; }
+std::size_t LocalPipeServer::connections() const { return m_state->pending.size(); }
+std::size_t LocalPipeServer::bufferedBytes() const { return m_state->buffered; }
+std::size_t LocalPipeServer::acceptBackoffs() const { return m_state->backoffs; }
 
 void LocalPipeServer::listen(const fs::path& path) {
     if (m_state->open) return;

@@ -18,15 +18,29 @@
 
 namespace nv {
 
+// The command socket's caps. Connections beyond kPipeMaxConnections wait in the
+// listen backlog until one is handed over; a message over kPipeMaxMessageBytes,
+// or one that would push the bytes held for unfinished messages past
+// kPipeMaxBufferedBytes, is dropped with its connection. The service needs
+// about kPipeMaxConnections descriptors for this socket (LimitNOFILE).
+inline constexpr std::size_t kPipeMaxConnections = 16;
+inline constexpr std::size_t kPipeMaxMessageBytes = 1 << 20;
+inline constexpr std::size_t kPipeMaxBufferedBytes = 4 << 20;
+
 // Listens on the loop's thread; `handler` runs there, once per message.
 class LocalPipeServer {
 public:
     using Handler = std::function<void(const std::string& message)>;
     struct Limits {
-        std::size_t maxMessageBytes = 1 << 20;
+        std::size_t maxMessageBytes = kPipeMaxMessageBytes;
+        std::size_t maxConnections = kPipeMaxConnections;
+        std::size_t maxBufferedBytes = kPipeMaxBufferedBytes;
         // A client that neither finishes nor closes is dropped after this, so it
         // cannot hold back the messages accepted after it.
         std::chrono::milliseconds readTimeout{5000};
+        // Out of descriptors (EMFILE, ENFILE) accepting pauses this long
+        // instead of failing again at once, round after round.
+        std::chrono::milliseconds acceptBackoff{100};
     };
 
     LocalPipeServer(EventLoop& loop, Handler handler);
@@ -42,6 +56,12 @@ public:
     // Stops listening and removes the socket file. Loop thread only.
     void close();
     bool listening() const;
+
+    // Loop thread: connections accepted and not yet handed over, the bytes
+    // they hold, and how often accepting paused for want of descriptors.
+    std::size_t connections() const;
+    std::size_t bufferedBytes() const;
+    std::size_t acceptBackoffs() const;
 
     struct State;
 

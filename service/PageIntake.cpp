@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "foundation/RecordAccess.h"
+#include "foundation/TextUtil.h"
 #include "service/SrvcMainFrm.h"
 
 namespace nv {
@@ -12,6 +13,12 @@ namespace nv {
 namespace {
 std::string inQuotes(const std::string& s) { return "\"" + s + "\""; }
 }  // namespace
+
+bool isAcceptablePin(std::string_view pin) {
+    if (pin.empty() || pin.size() > kMaxPinLength) return false;
+    return std::none_of(pin.begin(), pin.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+}
 
 std::unique_ptr<ProviderRec> builtinProvider(const std::string& name, const RouteRec& route,
                                              const std::string& mailAddress) {
@@ -72,6 +79,13 @@ std::unique_ptr<ProviderRec> TNerivaleSvcMain::ResolveProvider(const std::string
 void TNerivaleSvcMain::KORTap1MsgReceived(const std::string* rawBlock, const std::string& PIN,
                                           const std::string& Msg, bool& Submitted) {
     Submitted = false;
+    if (!isAcceptablePin(PIN)) {
+        // Empty, too long for its field or with control characters: refused, and
+        // shown shortened so the line stays one short line.
+        WriteToLog("[System] Delivery Failed For PIN: " + shortenedForLog(PIN, kPinShownInLog) +
+                   ", Invalid PIN! Page Discarded!");
+        return;
+    }
     const std::string failed = "[System] Delivery Failed For PIN: " + PIN;
     if (Cancelcall.load()) {
         // After cancel_call no page would be sent: refuse it instead of accepting
@@ -101,7 +115,7 @@ void TNerivaleSvcMain::KORTap1MsgReceived(const std::string* rawBlock, const std
                                          rawBlock ? *rawBlock : testPageBlock(PIN, Msg));
 
     WriteToLog("[Nerivale Connection] Message Received From Nerivale Port  PIN: " + PIN + " Provider: " +
-               page->PrimaryProvider->CompanyName() + " Message: " + Msg);
+               page->PrimaryProvider->CompanyName() + " Message: " + lineBreaksAsBlanks(Msg));
 
     std::uint8_t type = page->PrimaryProvider->DeliveryType();
     if (type == dtTapDirect || type == dtTapModem) {

@@ -2,6 +2,7 @@
 // The pure parts of the intake: the built-in providers and the page record.
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "foundation/PageRecord.h"
 #include "foundation/Records.h"
@@ -18,6 +19,15 @@ inline constexpr const char* kBuiltinEPage = "E-Page";
 // secondary as well, and `mailAddress` (Eddr or SecEddr) as its server text.
 std::unique_ptr<ProviderRec> builtinProvider(const std::string& name, const RouteRec& route,
                                              const std::string& mailAddress);
+
+// A PIN the gateway takes: not empty, no longer than the recipient record's PIN
+// field (a longer one would be cut and could reach another pager), and without
+// control characters (NUL, CR, LF, ...). The encoder line refuses any other
+// with "03", the intake with a log line.
+inline constexpr std::size_t kMaxPinLength = UserRec::kPINLength;
+bool isAcceptablePin(std::string_view pin);
+// How much of a refused PIN its log line shows.
+inline constexpr std::size_t kPinShownInLog = 20;
 
 // The PIN a route delivers to: without its first NPANXX-length characters when
 // the route removes its prefix.
