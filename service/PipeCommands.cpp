@@ -4,13 +4,10 @@
 
 #include "foundation/FileUtil.h"
 #include "platform/PipeMessage.h"
+#include "service/QueueFile.h"
 #include "service/SrvcMainFrm.h"
 
 namespace nv {
-
-namespace {
-constexpr const char* kQueueFileName = "hQueue.Dat";
-}
 
 void TNerivaleSvcMain::WriteToLog(std::string text) {
     m_loop.post([this, t = std::move(text)] { WriteToLogPost(t); });
@@ -18,6 +15,7 @@ void TNerivaleSvcMain::WriteToLog(std::string text) {
 
 void TNerivaleSvcMain::WriteToLogPost(const std::string& text) {
     std::string line = m_log.write(EngineLog::cleanText(text));
+    if (m_options.logEcho) m_options.logEcho(line);
     SendPipeDataPost("cmd=log\r\ndata=" + line + "\r\n");
 }
 

@@ -13,7 +13,7 @@ TNerivaleSvcMain::TNerivaleSvcMain(EventLoop& loop, EngineOptions options)
       m_clock(m_options.clock ? *m_options.clock : steadyClock()),
       m_createdAt(m_clock.now()),
       m_prompt([this](const std::string& text) { WriteToLog("[System] " + text); }),
-      m_log(m_options.dataDir, m_options.localNow),
+      m_log(m_options.dataDir, m_options.localNow, m_options.logFailure),
       m_pipeClient(m_options.dataDir / kConfigPipeName) {
     m_timer = std::make_unique<RepeatingTimer>(m_loop, m_options.timerPeriod, [this] { Timer2Timer(); });
     m_outbound = MakeOutboundPorts();
@@ -27,8 +27,13 @@ TNerivaleSvcMain::~TNerivaleSvcMain() {
     } catch (...) {
     }
     m_spoolStop.store(true);
+    // Every port thread has given its batch back: what the queue and the
+    // secondary list hold now is kept in hQueue.Dat for the next start.
+    try {
+        SaveQueueFile();
+    } catch (...) {
+    }
     {
-        // Pages held in memory end with the engine, without delivery or log line.
         std::lock_guard<std::mutex> q(m_queueLock);
         m_queue.clear();
     }
@@ -61,6 +66,7 @@ bool TNerivaleSvcMain::StartServer() {
     StartSMSModem();
     sleepPumping(m_options.startPause);
     StartOutboundThreads();
+    RestoreQueueFile();
     pumpMessages();
     sleepPumping(m_options.startPause);
     StartSpoolThread();

@@ -43,6 +43,8 @@ struct EngineOptions {
     std::filesystem::path dataDir;  // WorkDir
     std::filesystem::path appDir;   // AppDir
     LocalClockFn localNow;          // wall clock (log stamps, archive); default: system
+    LogSinkFn logEcho;              // gets every log line as written (the foreground's stderr)
+    LogSinkFn logFailure;           // gets a failed Log.Dat write, once per kind (syslog, stderr)
     Clock* clock = nullptr;         // monotonic (on-line time); default: steady clock
     std::chrono::milliseconds timerPeriod{1000};
     std::chrono::milliseconds startPause{500};   // each of the two pauses around the port threads
@@ -152,6 +154,11 @@ private:
                                                  const std::string& mailAddress);
     bool StartPageWorker(PageRecordPtr& page);
     void BMDThread1Execute(PageRecordPtr page);
+
+    // hQueue.Dat: the pages held at stop are kept for the next start
+    // (PageQueue.cpp). Engine thread.
+    void SaveQueueFile();
+    void RestoreQueueFile();
 
     // Pipe commands.
     void ClearQueues();
