@@ -5,7 +5,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QThread>
 #include <QUrl>
@@ -16,6 +15,7 @@
 #include "manager/Help.h"
 #include "manager/ProviderStore.h"
 #include "manager/QtText.h"
+#include "manager/TimedMDlg.h"
 
 namespace nv {
 namespace {
@@ -91,17 +91,6 @@ TListServerFrm::TListServerFrm(ManagerContext& ctx, QString serverUrl, HttpGetOp
     form->addRow("Service Type:", ServiceType);
     form->addRow("Location:", ServiceLocation);
 
-    m_status = new QLabel;
-    m_status->setObjectName("Status");
-    QFont bold = m_status->font();
-    bold.setBold(true);
-    m_status->setFont(bold);
-    m_progress = new QProgressBar;
-    m_progress->setObjectName("Progress");
-    m_progress->setRange(0, 100);
-    m_progress->setAccessibleName("Transfer Progress");
-    m_progress->hide();
-
     m_add = new QPushButton("&Add");
     m_add->setObjectName("BitBtn1");
     m_done = new QPushButton("&Done");
@@ -112,8 +101,6 @@ TListServerFrm::TListServerFrm(ManagerContext& ctx, QString serverUrl, HttpGetOp
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
-    layout->addWidget(m_status);
-    layout->addWidget(m_progress);
     layout->addLayout(buttons);
 
     connect(Carrier, &QComboBox::currentIndexChanged, this, &TListServerFrm::ServiceTypeChange);
@@ -159,21 +146,31 @@ void TListServerFrm::get(const QString& query, void (TListServerFrm::*handler)(c
     connect(m_thread, &QThread::finished, this, [this, result, handler] {
         m_thread->deleteLater();
         m_thread = nullptr;
-        m_progress->hide();
-        m_status->clear();
+        tMsgFrm->hide();
         (this->*handler)(*result);
         emit requestFinished();
     });
     m_thread->start();
 }
 
+void TListServerFrm::showProgress(const QString& message) {
+    tMsgFrm->setMessage(message);
+    tMsgFrm->setProgress(0, 100);
+    tMsgFrm->show();
+}
+
 void TListServerFrm::showStep(HttpGetStep step, int percent) {
+    // A step queued before the request ended arrives after the window was hidden.
+    if (!m_thread) return;
     switch (step) {
-        case HttpGetStep::Connected: m_status->setText("Connection Established Waiting For Data.."); break;
-        case HttpGetStep::StartTransfer: m_status->setText("Starting Data Transfering From Server..."); break;
+        case HttpGetStep::Connected:
+            tMsgFrm->setMessage("Connection Established Waiting For Data..");
+            tMsgFrm->show();
+            break;
+        case HttpGetStep::StartTransfer: tMsgFrm->setMessage("Starting Data Transfering From Server..."); break;
         case HttpGetStep::Transfer:
-            m_status->setText("Transfering Data From Server...");
-            m_progress->setValue(percent);
+            tMsgFrm->setMessage("Transfering Data From Server...");
+            tMsgFrm->setProgress(percent, 100);
             break;
     }
 }
@@ -184,9 +181,17 @@ void TListServerFrm::failed(const HttpGetResult& reply) {
 }
 
 void TListServerFrm::FormShow() {
-    m_status->setText("Connecting To Server, Please Wait...");
-    m_progress->setValue(0);
-    m_progress->show();
+    if (!tMsgFrm) {
+        // The progress window: a top-level window of its own, never modal, no OK,
+        // no close timer; a child so it stays above this window and goes with it.
+        tMsgFrm = new TTimedMsgFrm(this);
+        tMsgFrm->setCaption("Status");
+        tMsgFrm->setOkVisible(false);
+        QFont bold = tMsgFrm->message1->font();
+        bold.setBold(true);
+        tMsgFrm->message1->setFont(bold);
+    }
+    showProgress("Connecting To Server, Please Wait...");
     m_add->setEnabled(false);
     get(kListQuery, &TListServerFrm::listArrived);
 }
@@ -262,8 +267,7 @@ void TListServerFrm::BitBtn1Click() {
         setButtonsEnabled(true);
         return;
     }
-    m_progress->setValue(0);
-    m_progress->show();
+    tMsgFrm->setProgress(0, 100);
     get(kRecordQuery + QString::fromLatin1(QUrl::toPercentEncoding(f->id)), &TListServerFrm::recordArrived);
 }
 

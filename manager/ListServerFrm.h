@@ -1,8 +1,8 @@
 #pragma once
 // "KOR Carrier List Server": picks a carrier and one of its service locations
 // from the carrier list server and adds that carrier's settings to
-// Provider.dat. Both requests run on a worker thread; the window shows their
-// progress in its status line and stays responsive.
+// Provider.dat. Both requests run on a worker thread; their progress shows in
+// a "Status" window (`TTimedMsgFrm`) and the window stays responsive.
 #include <QDialog>
 #include <QStringList>
 #include <atomic>
@@ -13,13 +13,13 @@
 #include "protocols/HttpGet.h"
 
 class QComboBox;
-class QLabel;
 class QListWidget;
-class QProgressBar;
 class QPushButton;
 class QThread;
 
 namespace nv {
+
+class TTimedMsgFrm;
 
 class TListServerFrm : public QDialog {
     Q_OBJECT
@@ -33,6 +33,8 @@ public:
     void BitBtn1Click();       // "&Add"
     bool busy() const { return m_thread != nullptr; }
     const HttpGetOptions& httpOptions() const { return m_http; }
+    // The progress window; it lives as long as this window, once shown.
+    TTimedMsgFrm* progressWindow() const { return tMsgFrm; }
 
     // The carrier name of a list line: the text before the first " - ", trimmed.
     static QString carrierOfLine(const QString& line);
@@ -53,6 +55,7 @@ private:
     void importRecord(const QStringList& lines);
     void setButtonsEnabled(bool on);
     void failed(const HttpGetResult& reply);
+    void showProgress(const QString& message);
 
     ManagerContext& m_ctx;
     QString m_serverUrl;
@@ -65,8 +68,7 @@ private:
     QPushButton* m_add;
     QPushButton* m_done;
     QPushButton* m_help;
-    QLabel* m_status;
-    QProgressBar* m_progress;
+    TTimedMsgFrm* tMsgFrm = nullptr;
     QThread* m_thread = nullptr;
     std::shared_ptr<std::atomic<bool>> m_cancel = std::make_shared<std::atomic<bool>>(false);
 };

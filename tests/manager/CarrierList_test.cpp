@@ -1,8 +1,11 @@
 // The carrier list window against a loopback list server that answers by query
 // string, directly and through Debian's tinyproxy with Basic authentication;
 // what an import writes to Provider.dat; the list's proxy and server settings.
+#include <QLabel>
 #include <QListWidget>
+#include <QProgressBar>
 #include <QSignalSpy>
+#include <QTimer>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
@@ -14,6 +17,7 @@
 #include "foundation/RecordAccess.h"
 #include "manager/ListServerFrm.h"
 #include "manager/PCLForm.h"
+#include "manager/TimedMDlg.h"
 #include "tests/manager/ProviderTestSupport.h"
 #include "tests/peers/HttpPeer.h"
 #include "tests/peers/PeerNet.h"
@@ -159,6 +163,34 @@ TEST(CarrierList, CarriersLocationsAndAnSnppImport) {
     putInt32(expected, 2867, -1);
     EXPECT_EQ(firstDifference(rec, expected, {{138, 146}, {1872, 1880}}), -1);
     EXPECT_TRUE(child<QPushButton>(w, "BitBtn1")->isEnabled());
+}
+
+// The request's progress shows in a "Status" window of its own, not modal, without
+// OK or close timer, hidden again once the reply is handled.
+TEST(CarrierList, ProgressShowsInTheStatusWindow) {
+    ListEnv env;
+    TListServerFrm w(env.ctx, env.url(), {});
+    QSignalSpy done(&w, &TListServerFrm::requestFinished);
+    w.show();
+    TTimedMsgFrm* status = w.progressWindow();
+    ASSERT_NE(status, nullptr);
+    EXPECT_TRUE(status->isVisible());
+    EXPECT_TRUE(status->isWindow());
+    EXPECT_FALSE(status->isModal());
+    EXPECT_EQ(status->windowTitle(), "Status");
+    EXPECT_EQ(status->message1->text(), "Connecting To Server, Please Wait...");
+    EXPECT_TRUE(status->message1->font().bold());
+    EXPECT_FALSE(status->OKBut->isVisible());
+    EXPECT_TRUE(status->ProgressBar1->isVisible());
+    EXPECT_EQ(status->ProgressBar1->value(), 0);
+    EXPECT_FALSE(status->Timer1->isActive());
+    ASSERT_TRUE(done.wait(15000));
+    EXPECT_FALSE(status->isVisible());
+    EXPECT_EQ(child<QComboBox>(w, "Carrier")->count(), 5);  // the window kept working meanwhile
+
+    add(w, "Acme", "SNPP", 1);
+    EXPECT_FALSE(status->isVisible());
+    EXPECT_EQ(w.progressWindow(), status);  // one progress window for the window's life
 }
 
 TEST(CarrierList, TheRecordIdIsUrlEncoded) {
