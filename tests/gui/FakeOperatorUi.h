@@ -32,10 +32,14 @@ public:
     std::optional<QString> inputText(const QString& caption, const QString& prompt,
                                      const QString& initial = {}) override {
         inputs.push_back({caption, prompt, initial});
-        if (inputAnswers.empty()) return std::nullopt;
-        auto a = inputAnswers.front();
-        inputAnswers.pop_front();
-        return a;
+        // One return of one object: copying an optional out of the queue made GCC
+        // warn that the QString might be used uninitialised.
+        std::optional<QString> answer;
+        if (!inputAnswers.empty()) {
+            answer.swap(inputAnswers.front());
+            inputAnswers.pop_front();
+        }
+        return answer;
     }
     void beep(BeepKind kind) override { beeps.push_back(kind); }
     bool openUrl(const QUrl& url) override {

@@ -400,8 +400,12 @@ TEST(CarrierList, ListButtonReadsTheInstallFileAndTheProxySettings) {
         EXPECT_EQ(opened, c.opened);
         if (!opened) continue;
         EXPECT_EQ(http.proxyHost, c.proxyPort ? "proxy.lan" : "");
-        if (c.proxyPort) EXPECT_EQ(http.proxyPort, c.proxyPort);
-        if (c.proxyPort == 80) EXPECT_EQ(http.proxyUser + ":" + http.proxyPassword, "u:p");
+        if (c.proxyPort) {
+            EXPECT_EQ(http.proxyPort, c.proxyPort);
+        }
+        if (c.proxyPort == 80) {
+            EXPECT_EQ(http.proxyUser + ":" + http.proxyPassword, "u:p");
+        }
         EXPECT_EQ(http.verifyTls, c.verifyTls);
     }
 }

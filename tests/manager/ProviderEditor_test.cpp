@@ -353,7 +353,9 @@ TEST(ProviderEditor, NamesAlreadyListedAreRefusedButAnEditKeepsItsOwn) {
         list.EditUserButClick();
         EXPECT_EQ(closed, !c.refused);
         EXPECT_EQ(env.ui.texts().empty(), !c.refused);
-        if (c.refused) EXPECT_EQ(env.ui.texts()[0], "Paging Company Already In List!");
+        if (c.refused) {
+            EXPECT_EQ(env.ui.texts()[0], "Paging Company Already In List!");
+        }
     }
     EXPECT_EQ(LoadProviderNames(env.dir.path(), env.ui), (std::vector<std::string>{"ACME", "Other"}));
 }
