@@ -14,23 +14,11 @@
 #include "foundation/ConfigFile.h"
 #include "foundation/SpeedIndex.h"
 #include "manager/ConfigForm.h"
+#include "manager/FormWidgets.h"
 
 namespace nv {
 
 namespace {
-
-QStringList comPorts(int count) {
-    QStringList items;
-    for (int i = 1; i <= count; ++i) items << QString::fromStdString(comPortName(i));
-    return items;
-}
-
-// The speed index's values in order; the SMS list stops at 57600 (index 11).
-QStringList speeds(int count = kSpeedIndexCount) {
-    QStringList items;
-    for (int i = 0; i < count; ++i) items << QString::number(kSpeedIndexBaud[static_cast<size_t>(i)]);
-    return items;
-}
 
 const QStringList kPortData = {"7,E,1", "8,N,1"};
 const QStringList kPortFlow = {"None", "Hardware", "Software", "Both"};
@@ -71,27 +59,15 @@ QLineEdit* TConfigFrm::numberEdit(const char* name, const char* initial) {
 }
 
 QLineEdit* TConfigFrm::textEdit(const char* name, int maxLength) {
-    auto* e = new QLineEdit(this);
-    e->setObjectName(name);
-    if (maxLength > 0) {
-        e->setMaxLength(maxLength);
-        e->setProperty(kLimitProperty, maxLength);
-    }
+    QLineEdit* e = namedEdit(name, maxLength, false, this);
+    if (maxLength > 0) e->setProperty(kLimitProperty, maxLength);
     return e;
 }
 
-QComboBox* TConfigFrm::list(const char* name, const QStringList& items) {
-    auto* c = new QComboBox(this);
-    c->setObjectName(name);
-    c->setEditable(false);
-    c->addItems(items);
-    return c;
-}
+QComboBox* TConfigFrm::list(const char* name, const QStringList& items) { return namedList(name, items, false, this); }
 
 QCheckBox* TConfigFrm::box(const char* name, const char* caption) {
-    auto* b = new QCheckBox(QString::fromUtf8(caption), this);
-    b->setObjectName(name);
-    return b;
+    return namedCheckBox(name, QString::fromUtf8(caption), this);
 }
 
 QWidget* TConfigFrm::buildGeneralTab() {
@@ -104,12 +80,9 @@ QWidget* TConfigFrm::buildGeneralTab() {
     DefaultLogon = box("DefaultLogon", "&Default Service Logon");
     DefaultLogon->setChecked(true);
     service->addRow(DefaultLogon);
-    Install2 = new QPushButton("Install Service", this);
-    Install2->setObjectName("Install2");
-    Uninstall2 = new QPushButton("Uninstall Service", this);
-    Uninstall2->setObjectName("Uninstall2");
-    ApplySvcChg = new QPushButton("Apply Changes", this);
-    ApplySvcChg->setObjectName("ApplySvcChg");
+    Install2 = namedButton("Install2", "Install Service", this);
+    Uninstall2 = namedButton("Uninstall2", "Uninstall Service", this);
+    ApplySvcChg = namedButton("ApplySvcChg", "Apply Changes", this);
     for (QPushButton* b : {Install2, Uninstall2, ApplySvcChg}) b->setAutoDefault(false);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(Install2);
@@ -118,10 +91,10 @@ QWidget* TConfigFrm::buildGeneralTab() {
     service->addRow(buttons);
 
     auto* port = new QFormLayout;
-    ComPort = list("ComPort", comPorts(20));
+    ComPort = list("ComPort", comPortItems(20));
     DataSettings = list("DataSettings", kPortData);
     FlowCtrl = list("FlowCtrl", kPortFlow);
-    JQComSpeed = list("JQComSpeed", speeds());
+    JQComSpeed = list("JQComSpeed", speedItems());
     TimeOut = numberEdit("TimeOut", "60");
     MaxMsgLength = numberEdit("MaxMsgLength", "512");
     addRow(port, "Com Port:", ComPort);
@@ -143,10 +116,10 @@ QWidget* TConfigFrm::buildGeneralTab() {
 
 QWidget* TConfigFrm::buildBrevicorTab() {
     auto* form = new QFormLayout;
-    QJComPort = list("QJComPort", comPorts(20));
+    QJComPort = list("QJComPort", comPortItems(20));
     QJData = list("QJData", kPortData);
     QJFlow = list("QJFlow", kPortFlow);
-    QJSpeed = list("QJSpeed", speeds());
+    QJSpeed = list("QJSpeed", speedItems());
     QJTimeOut = numberEdit("QJTimeOut", "60");
     addRow(form, "Com Port:", QJComPort);
     addRow(form, "Data:", QJData);
@@ -196,10 +169,10 @@ QWidget* TConfigFrm::buildTnppTab() {
     link->addRow(EnableTNPP);
 
     auto* port = new QFormLayout;
-    UseCom = list("UseCom", comPorts(20));
+    UseCom = list("UseCom", comPortItems(20));
     ComSettings = list("ComSettings", kTnppData);
     HandShake = list("HandShake", kTnppHandShake);
-    ComSpeed = list("ComSpeed", speeds());
+    ComSpeed = list("ComSpeed", speedItems());
     addRow(port, "Com Port:", UseCom);
     addRow(port, "Settings:", ComSettings);
     addRow(port, "Handshake:", HandShake);
@@ -255,8 +228,8 @@ QWidget* TConfigFrm::buildWctpTab() {
 
 QWidget* TConfigFrm::buildSmtpSmsTab() {
     auto* sms = new QFormLayout;
-    SMSCOMPort = list("SMSCOMPort", comPorts(15));
-    SMSCOMSpeed = list("SMSCOMSpeed", speeds(12));
+    SMSCOMPort = list("SMSCOMPort", comPortItems(15));
+    SMSCOMSpeed = list("SMSCOMSpeed", speedItems(12));  // stops at 57600
     SMSCOMSpeed->setToolTip("COM Speed (Normally 2400)");
     SMSMode = list("SMSMode", {"Text", "PDU"});
     SMSMode->setToolTip("Sending Mode (Normally Text)");

@@ -11,6 +11,7 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "manager/FormWidgets.h"
 #include "manager/QtText.h"
 #include "protocols/ModemConfig.h"
 
@@ -25,13 +26,6 @@ const ModemFlow kFlows[] = {ModemFlow::None, ModemFlow::RtsCts, ModemFlow::XonXo
 constexpr int kMaxExtraInit = 60;
 constexpr int kMaxDialTimeout = 255;  // S7 holds one byte
 
-QComboBox* fixedList(const char* name, const QStringList& items) {
-    auto* box = new QComboBox;
-    box->setObjectName(name);
-    box->addItems(items);
-    return box;
-}
-
 }  // namespace
 
 ModemSettingsDlg::ModemSettingsDlg(ManagerContext& ctx, const std::filesystem::path& mcfFile, QWidget* parent)
@@ -39,18 +33,18 @@ ModemSettingsDlg::ModemSettingsDlg(ManagerContext& ctx, const std::filesystem::p
     setWindowTitle("Modem Settings - " + QString::fromStdString(mcfFile.stem().string()));
     QStringList speeds;
     for (int s : kSpeeds) speeds << QString::number(s);
-    m_speed = fixedList("Speed", speeds);
-    m_dataBits = fixedList("DataBits", {"5", "6", "7", "8"});
-    m_parity = fixedList("Parity", {"None", "Odd", "Even", "Mark", "Space"});
-    m_stopBits = fixedList("StopBits", {"1", "2"});
-    m_flow = fixedList("Flow", {"None", "Hardware (RTS/CTS)", "Software (Xon/Xoff)", "Both"});
+    m_speed = namedList("Speed", speeds);
+    m_dataBits = namedList("DataBits", {"5", "6", "7", "8"});
+    m_parity = namedList("Parity", {"None", "Odd", "Even", "Mark", "Space"});
+    m_stopBits = namedList("StopBits", {"1", "2"});
+    m_flow = namedList("Flow", {"None", "Hardware (RTS/CTS)", "Software (Xon/Xoff)", "Both"});
     m_extraInit = new QLineEdit;
     m_extraInit->setObjectName("ExtraInit");
     m_extraInit->setMaxLength(kMaxExtraInit);
     // One line of printable characters: the file keeps it on one line.
     m_extraInit->setValidator(
         new QRegularExpressionValidator(QRegularExpression("[\\x20-\\x7E]*"), m_extraInit));
-    m_dial = fixedList("Dial", {"Tone", "Pulse"});
+    m_dial = namedList("Dial", {"Tone", "Pulse"});
     m_blindDial = new QCheckBox("Dial Without Waiting For Dial Tone");
     m_blindDial->setObjectName("BlindDial");
     m_dialTimeout = new QSpinBox;

@@ -17,6 +17,7 @@
 
 #include "foundation/ConfigFile.h"
 #include "manager/CarrierContactInfoFrm.h"
+#include "manager/FormWidgets.h"
 #include "manager/ModemSettingsDlg.h"
 
 namespace nv {
@@ -24,15 +25,7 @@ namespace {
 
 const QStringList kMethods = {"Tap Modem",     "Tap Direct Connect", "TAP Over IP", "Internet SNPP",
                               "Internet WCTP", "Internet SMPP",      "SMS Modem"};
-const QStringList kSpeeds = {"110",  "300",   "600",   "1200",  "2400",  "4800",  "9600",
-                             "14400", "19200", "38400", "56000", "57600", "115200"};
 const QStringList kFlows = {"None", "Hardware", "Software", "Both"};
-
-QStringList comPorts() {
-    QStringList ports;
-    for (int i = 1; i <= 15; ++i) ports << QString("COM%1").arg(i);
-    return ports;
-}
 
 // The editor's key filters, on the typed text: a dropped key beeps. Control
 // keys (editing shortcuts, Tab, Enter, Esc) pass; a pasted text is checked by
@@ -65,28 +58,6 @@ private:
     Kind m_kind;
     OperatorUi& m_ui;
 };
-
-QLineEdit* lineEdit(const char* name, int capacity, bool masked = false) {
-    auto* e = new QLineEdit;
-    e->setObjectName(name);
-    if (capacity > 0) e->setMaxLength(capacity);
-    if (masked) e->setEchoMode(QLineEdit::Password);
-    return e;
-}
-
-QComboBox* comboBox(const char* name, const QStringList& items, bool editable = false) {
-    auto* c = new QComboBox;
-    c->setObjectName(name);
-    c->setEditable(editable);
-    c->addItems(items);
-    return c;
-}
-
-QCheckBox* checkBox(const char* name, const char* caption) {
-    auto* c = new QCheckBox(caption);
-    c->setObjectName(name);
-    return c;
-}
 
 QLabel* statLabel(const char* name) {
     auto* l = new QLabel("N/A");
@@ -143,9 +114,9 @@ TPCDForm::~TPCDForm() = default;
 
 void TPCDForm::buildTop(QVBoxLayout* outer) {
     auto* form = new QFormLayout;
-    CompanyName = lineEdit("CompanyName", ProviderRec::kCompanyNameLength);
+    CompanyName = namedEdit("CompanyName", ProviderRec::kCompanyNameLength);
     CompanyName->setToolTip("Enter The Name Of The Paging Company");
-    ProtocolMethod = comboBox("ProtocolMethod", kMethods);
+    ProtocolMethod = namedList("ProtocolMethod", kMethods);
     form->addRow("&Provider Name:", CompanyName);
     form->addRow("&Delivery Method:", ProtocolMethod);
     outer->addLayout(form);
@@ -154,15 +125,15 @@ void TPCDForm::buildTop(QVBoxLayout* outer) {
 QWidget* TPCDForm::buildTapTab() {
     auto* tab = new QWidget;
     auto* form = new QFormLayout(tab);
-    TerminalAccessNum = lineEdit("TerminalAccessNum", ProviderRec::kTerminalAccessNumLength);
+    TerminalAccessNum = namedEdit("TerminalAccessNum", ProviderRec::kTerminalAccessNumLength);
     // The cipher keeps 31 characters; ValidateProvider refuses longer ones.
-    Password = lineEdit("Password", 0);
-    Length = comboBox("Length", {"80", "140", "160", "240"}, true);
-    ETAP = comboBox("ETAP", {"NONE", "Nextel SMS", "Aldiscon SMS"});
-    MaxMsgsPerCall = lineEdit("MaxMsgsPerCall", 11);
+    Password = namedEdit("Password", 0);
+    Length = namedList("Length", {"80", "140", "160", "240"}, true);
+    ETAP = namedList("ETAP", {"NONE", "Nextel SMS", "Aldiscon SMS"});
+    MaxMsgsPerCall = namedEdit("MaxMsgsPerCall", 11);
     MaxMsgsPerCall->setToolTip("0 Indecates Unlimited");
-    TapOverIPAddr = lineEdit("TapOverIPAddr", ProviderRec::kTapOverIPAddrLength);
-    TapOverIPPort = lineEdit("TapOverIPPort", ProviderRec::kTapOverIPPortLength);
+    TapOverIPAddr = namedEdit("TapOverIPAddr", ProviderRec::kTapOverIPAddrLength);
+    TapOverIPPort = namedEdit("TapOverIPPort", ProviderRec::kTapOverIPPortLength);
     form->addRow("&Access Number:", TerminalAccessNum);
     form->addRow("&Password:", Password);
     form->addRow("&Length:", Length);
@@ -180,10 +151,10 @@ QWidget* TPCDForm::buildTapTab() {
 QWidget* TPCDForm::buildDirectTab() {
     auto* tab = new QGroupBox("TAP &Direct Access");
     auto* form = new QFormLayout(tab);
-    ComPort = comboBox("ComPort", comPorts());
-    ComSpeed = comboBox("ComSpeed", kSpeeds);
-    ComData = comboBox("ComData", {"7,E,1", "8,N,1"});
-    ComFlow = comboBox("ComFlow", kFlows);
+    ComPort = namedList("ComPort", comPortItems(15));
+    ComSpeed = namedList("ComSpeed", speedItems());
+    ComData = namedList("ComData", {"7,E,1", "8,N,1"});
+    ComFlow = namedList("ComFlow", kFlows);
     form->addRow("Com Port:", ComPort);
     form->addRow("Com Speed:", ComSpeed);
     form->addRow("Com Data:", ComData);
@@ -195,12 +166,12 @@ QWidget* TPCDForm::buildSnppTab() {
     auto* tab = new QWidget;
     auto* server = new QGroupBox("SNPP Server");
     auto* sf = new QFormLayout(server);
-    SNPPServer = lineEdit("SNPPServer", ProviderRec::kSNPPServerLength);
-    SNPPPort = lineEdit("SNPPPort", ProviderRec::kSNPPPortLength);
+    SNPPServer = namedEdit("SNPPServer", ProviderRec::kSNPPServerLength);
+    SNPPPort = namedEdit("SNPPPort", ProviderRec::kSNPPPortLength);
     SNPPPort->setText("444");
-    SNPPUser = lineEdit("SNPPUser", ProviderRec::kSNPPUserLength);
-    SNPPPass = lineEdit("SNPPPass", ProviderRec::kSNPPPassLength, true);
-    SNPPSecure = checkBox("SNPPSecure", "Use Secure Connection");
+    SNPPUser = namedEdit("SNPPUser", ProviderRec::kSNPPUserLength);
+    SNPPPass = namedEdit("SNPPPass", ProviderRec::kSNPPPassLength, true);
+    SNPPSecure = namedCheckBox("SNPPSecure", "Use Secure Connection");
     sf->addRow("SNPP Server:", SNPPServer);
     sf->addRow("SNPP Port:", SNPPPort);
     sf->addRow("SNPP User:", SNPPUser);
@@ -209,17 +180,17 @@ QWidget* TPCDForm::buildSnppTab() {
 
     auto* options = new QGroupBox("SNPP Options");
     auto* of = new QFormLayout(options);
-    TwoWay = checkBox("TwoWay", "2 &Way");
-    Cove = checkBox("Cove", "&Alt. Coverage");
-    HoldUntil = checkBox("HoldUntil", "&Hold Until");
-    NoQueue = checkBox("NoQueue", "No &Queue");
-    Level = checkBox("Level", "&Level");
-    Ping = checkBox("Ping", "&Ping");
+    TwoWay = namedCheckBox("TwoWay", "2 &Way");
+    Cove = namedCheckBox("Cove", "&Alt. Coverage");
+    HoldUntil = namedCheckBox("HoldUntil", "&Hold Until");
+    NoQueue = namedCheckBox("NoQueue", "No &Queue");
+    Level = namedCheckBox("Level", "&Level");
+    Ping = namedCheckBox("Ping", "&Ping");
     auto* flags = new QHBoxLayout;
     for (QCheckBox* c : {TwoWay, Cove, HoldUntil, NoQueue, Level, Ping}) flags->addWidget(c);
     of->addRow(flags);
-    Coverage = lineEdit("Coverage", ProviderRec::kCoverageLength);
-    SNPPCallerID = lineEdit("SNPPCallerID", ProviderRec::kSNPPCallerIDLength);
+    Coverage = namedEdit("Coverage", ProviderRec::kCoverageLength);
+    SNPPCallerID = namedEdit("SNPPCallerID", ProviderRec::kSNPPCallerIDLength);
     of->addRow("&Coverage:", Coverage);
     of->addRow("Caller &ID:", SNPPCallerID);
 
@@ -233,12 +204,12 @@ QWidget* TPCDForm::buildWctpTab() {
     auto* tab = new QWidget;
     auto* server = new QGroupBox("WCTP Server");
     auto* sf = new QFormLayout(server);
-    WCTPServer = lineEdit("WCTPServer", ProviderRec::kWCTPServerLength);
-    WCTPPort = lineEdit("WCTPPort", ProviderRec::kWCTPPortLength);
+    WCTPServer = namedEdit("WCTPServer", ProviderRec::kWCTPServerLength);
+    WCTPPort = namedEdit("WCTPPort", ProviderRec::kWCTPPortLength);
     WCTPPort->setText("80");
-    WCTPDocType = lineEdit("WCTPDocType", ProviderRec::kWCTPDocTypeLength);
-    WCTPUser = lineEdit("WCTPUser", ProviderRec::kWCTPUserLength);
-    WCTPPass = lineEdit("WCTPPass", ProviderRec::kWCTPPassLength, true);
+    WCTPDocType = namedEdit("WCTPDocType", ProviderRec::kWCTPDocTypeLength);
+    WCTPUser = namedEdit("WCTPUser", ProviderRec::kWCTPUserLength);
+    WCTPPass = namedEdit("WCTPPass", ProviderRec::kWCTPPassLength, true);
     sf->addRow("WCTP Server:", WCTPServer);
     sf->addRow("WCTP Port:", WCTPPort);
     sf->addRow("&DTD Doc.:", WCTPDocType);
@@ -246,9 +217,9 @@ QWidget* TPCDForm::buildWctpTab() {
     sf->addRow("WCTP Password:", WCTPPass);
     auto* options = new QGroupBox("Delivery Options");
     auto* ol = new QVBoxLayout(options);
-    WCTPNotifyWhenQueued = checkBox("WCTPNotifyWhenQueued", "Notify When Queued");
-    WCTPNotifyWhenDelivered = checkBox("WCTPNotifyWhenDelivered", "Notify When Delivered");
-    WCTPNotifyWhenRead = checkBox("WCTPNotifyWhenRead", "Notify When Read");
+    WCTPNotifyWhenQueued = namedCheckBox("WCTPNotifyWhenQueued", "Notify When Queued");
+    WCTPNotifyWhenDelivered = namedCheckBox("WCTPNotifyWhenDelivered", "Notify When Delivered");
+    WCTPNotifyWhenRead = namedCheckBox("WCTPNotifyWhenRead", "Notify When Read");
     for (QCheckBox* c : {WCTPNotifyWhenQueued, WCTPNotifyWhenDelivered, WCTPNotifyWhenRead}) ol->addWidget(c);
     auto* layout = new QVBoxLayout(tab);
     layout->addWidget(server);
@@ -281,10 +252,10 @@ QWidget* TPCDForm::buildStatsTab() {
 QWidget* TPCDForm::buildFleetSyncTab() {
     auto* tab = new QGroupBox("Fleet Sync Access");
     auto* form = new QFormLayout(tab);
-    FSComPort = comboBox("FSComPort", comPorts());
-    FSComSpeed = comboBox("FSComSpeed", kSpeeds);
-    FSComData = comboBox("FSComData", {"7,E,1", "8,N,1", "8,N,2"});
-    FSComFlow = comboBox("FSComFlow", kFlows);
+    FSComPort = namedList("FSComPort", comPortItems(15));
+    FSComSpeed = namedList("FSComSpeed", speedItems());
+    FSComData = namedList("FSComData", {"7,E,1", "8,N,1", "8,N,2"});
+    FSComFlow = namedList("FSComFlow", kFlows);
     form->addRow("Fleet Sync Com Port:", FSComPort);
     form->addRow("Fleet Sync Com Speed:", FSComSpeed);
     form->addRow("Fleet Sync Com Data:", FSComData);
@@ -295,7 +266,7 @@ QWidget* TPCDForm::buildFleetSyncTab() {
 QWidget* TPCDForm::buildSmsTab() {
     auto* tab = new QWidget;
     auto* form = new QFormLayout(tab);
-    SMSServiceProvider = lineEdit("SMSServiceProvider", ProviderRec::kSMSServiceProviderLength);
+    SMSServiceProvider = namedEdit("SMSServiceProvider", ProviderRec::kSMSServiceProviderLength);
     form->addRow("&Service Provider:", SMSServiceProvider);
     return tab;
 }
@@ -304,13 +275,13 @@ QWidget* TPCDForm::buildSmppTab() {
     auto* tab = new QWidget;
     auto* server = new QGroupBox("SMPP Server");
     auto* sf = new QFormLayout(server);
-    SMPPServer = lineEdit("SMPPServer", ProviderRec::kSMPPServerLength);
-    SMPPort = lineEdit("SMPPort", 11);
+    SMPPServer = namedEdit("SMPPServer", ProviderRec::kSMPPServerLength);
+    SMPPort = namedEdit("SMPPort", 11);
     SMPPort->setText("2775");
-    SMPPUserName = lineEdit("SMPPUserName", ProviderRec::kSMPPUserNameLength);
-    SMPPPassword = lineEdit("SMPPPassword", ProviderRec::kSMPPPasswordLength, true);
-    SMPPSecureMode = checkBox("SMPPSecureMode", "Use Secure Connection");
-    SMPPProtocol = comboBox("SMPPProtocol",
+    SMPPUserName = namedEdit("SMPPUserName", ProviderRec::kSMPPUserNameLength);
+    SMPPPassword = namedEdit("SMPPPassword", ProviderRec::kSMPPPasswordLength, true);
+    SMPPSecureMode = namedCheckBox("SMPPSecureMode", "Use Secure Connection");
+    SMPPProtocol = namedList("SMPPProtocol",
                             {"SMPP for traditional SMPP servers", "CIMD2 for Nokia SMS Center servers"});
     sf->addRow("SMPP Server:", SMPPServer);
     sf->addRow("SMPP Port:", SMPPort);

@@ -17,6 +17,7 @@
 #include "foundation/RecordAccess.h"
 #include "foundation/SpeedIndex.h"
 #include "manager/Help.h"
+#include "manager/FormWidgets.h"
 #include "manager/ModemSettingsDlg.h"
 #include "manager/QtText.h"
 
@@ -30,25 +31,6 @@ constexpr std::uint8_t kTnppType = 7;
 constexpr int kSpeed1200 = 3;
 // Nine digits always fit the int32 fields.
 constexpr int kMaxDigits = 9;
-
-QComboBox* fixedList(const char* name, const QStringList& items) {
-    auto* box = new QComboBox;
-    box->setObjectName(name);
-    box->addItems(items);
-    return box;
-}
-
-QStringList comPorts(int count) {
-    QStringList l;
-    for (int i = 1; i <= count; ++i) l << QString::fromStdString(comPortName(i));
-    return l;
-}
-
-QStringList speeds() {
-    QStringList l;
-    for (int b : kSpeedIndexBaud) l << QString::number(b);
-    return l;
-}
 
 void setIndex(QComboBox* box, int index) {
     box->setCurrentIndex(index >= 0 && index < box->count() ? index : -1);
@@ -93,47 +75,32 @@ TPortDataForm::TPortDataForm(ManagerContext& ctx, const std::optional<std::vecto
     m_modem->setCurrentIndex(-1);
     connect(m_modem, &QComboBox::currentIndexChanged, this, &TPortDataForm::ModemChange);
 
-    auto* buttons = new QDialogButtonBox;
-    auto* ok = buttons->addButton("&OK", QDialogButtonBox::AcceptRole);
-    ok->setObjectName("OKBut");
-    ok->setDefault(true);
-    auto* cancel = buttons->addButton(QDialogButtonBox::Cancel);
-    cancel->setObjectName("BitBtn2");
-    auto* help = buttons->addButton(QDialogButtonBox::Help);
-    help->setObjectName("BitBtn1");
-    connect(ok, &QPushButton::clicked, this, &TPortDataForm::OKButClick);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    connect(help, &QPushButton::clicked, this, [this] { showHelp(m_ctx.ui, m_ctx.appDir, kHelpContext); });
+    const DialogButtons buttons = okCancelHelp("&OK", "OKBut", "BitBtn2", "BitBtn1");
+    connect(buttons.ok, &QPushButton::clicked, this, &TPortDataForm::OKButClick);
+    connect(buttons.cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(buttons.help, &QPushButton::clicked, this, [this] { showHelp(m_ctx.ui, m_ctx.appDir, kHelpContext); });
 
     auto* top = new QVBoxLayout(this);
     top->addWidget(m_tabs);
-    top->addWidget(buttons);
+    top->addWidget(buttons.box);
     m_tabs->setCurrentIndex(0);
     ModemChange();
 }
 
 QWidget* TPortDataForm::buildGeneral() {
-    m_name = new QLineEdit;
-    m_name->setObjectName("Name");
-    m_name->setMaxLength(static_cast<int>(PortRec::kNameLength));
-    m_modem = new QComboBox;
-    m_modem->setObjectName("Modem");
-    auto* settings = new QPushButton("TAP Modem &Settings");
-    settings->setObjectName("BitBtn4");
+    m_name = namedEdit("Name", static_cast<int>(PortRec::kNameLength));
+    m_modem = namedList("Modem", {});
+    auto* settings = namedButton("BitBtn4", "TAP Modem &Settings");
     connect(settings, &QPushButton::clicked, this, &TPortDataForm::BitBtn4Click);
-    m_enabled = new QCheckBox("Port &Enabled");
-    m_enabled->setObjectName("PortEnabled");
-    m_dialPrefix = new QLineEdit;
-    m_dialPrefix->setObjectName("DialPrefix");
-    m_dialPrefix->setMaxLength(static_cast<int>(PortRec::kDialPrefixLength));
-    m_group = new QComboBox;
-    m_group->setObjectName("DirectGroupName");
+    m_enabled = namedCheckBox("PortEnabled", "Port &Enabled");
+    m_dialPrefix = namedEdit("DialPrefix", static_cast<int>(PortRec::kDialPrefixLength));
+    m_group = namedList("DirectGroupName", {});
     m_groupLabel = new QLabel("&Provider Name:");
 
-    m_comPort = fixedList("ComPort", comPorts(16));
-    m_comData = fixedList("ComData", {"7,E,1", "8,N,1", "8,N,2"});
-    m_comSpeed = fixedList("ComSpeed", speeds());
-    m_comFlow = fixedList("ComFlow", {"None", "Hardware", "Software", "Both"});
+    m_comPort = namedList("ComPort", comPortItems(16));
+    m_comData = namedList("ComData", {"7,E,1", "8,N,1", "8,N,2"});
+    m_comSpeed = namedList("ComSpeed", speedItems());
+    m_comFlow = namedList("ComFlow", {"None", "Hardware", "Software", "Both"});
     m_direct = new QGroupBox(kDirectConnection);
     m_direct->setObjectName("DirectGroup");
     auto* directForm = new QFormLayout(m_direct);
@@ -183,10 +150,10 @@ QWidget* TPortDataForm::buildTnpp() {
     for (int i = 0; i < 3; ++i) addresses->addRow(m_tnppEdits[i].caption, m_tnppEdits[i].edit);
     top->addLayout(addresses);
 
-    m_tnppCom = fixedList("TNPPCom", comPorts(9));
-    m_tnppSettings = fixedList("TNPPComSettings", {"8,N,1", "7,E,1"});
-    m_tnppHandShake = fixedList("TNPPHandShake", {"RTS/CTS", "Xon/Xoff", "Both", "None"});
-    m_tnppSpeed = fixedList("TNPPComSpeed", speeds());
+    m_tnppCom = namedList("TNPPCom", comPortItems(9));
+    m_tnppSettings = namedList("TNPPComSettings", {"8,N,1", "7,E,1"});
+    m_tnppHandShake = namedList("TNPPHandShake", {"RTS/CTS", "Xon/Xoff", "Both", "None"});
+    m_tnppSpeed = namedList("TNPPComSpeed", speedItems());
     m_stxInit = new QCheckBox("Send STX In Initiation");
     m_stxInit->setObjectName("STXInit");
     m_transparentCrc = new QCheckBox("Transparent CRC");

@@ -10,6 +10,7 @@
 
 #include "foundation/RecordAccess.h"
 #include "foundation/SpeedIndex.h"
+#include "manager/FormWidgets.h"
 #include "manager/Help.h"
 #include "manager/PortDFrm.h"
 #include "manager/QtText.h"
@@ -17,12 +18,6 @@
 namespace nv {
 
 namespace {
-
-QPushButton* button(const char* name, const QString& caption) {
-    auto* b = new QPushButton(caption);
-    b->setObjectName(name);
-    return b;
-}
 
 // "COM<n>" for a direct connection, else the device number.
 QString portId(const PortRec& p) {
@@ -34,31 +29,21 @@ QString portId(const PortRec& p) {
 
 TPortSettings::TPortSettings(ManagerContext& ctx, QWidget* parent) : QDialog(parent), m_ctx(ctx) {
     setWindowTitle("Outbound TAP Ports");
-    m_list = new QTreeWidget;
-    m_list->setObjectName("ListView1");
-    m_list->setHeaderLabels({"Port Name", "Modem", "Port ID", "Type"});
-    m_list->setRootIsDecorated(false);
-    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_list = recordList({"Port Name", "Modem", "Port ID", "Type"}, QHeaderView::ResizeToContents);
     connect(m_list, &QTreeWidget::itemDoubleClicked, this, [this] { EditButClick(); });
 
-    auto* add = button("AddBut", "&Add");
-    auto* edit = button("EditBut", "&Edit");
-    auto* remove = button("RemoveBut", "&Remove");
-    auto* done = button("DoneBut", "&Done");
-    auto* help = button("HelpBut", "&Help");
+    auto* add = namedButton("AddBut", "&Add");
+    auto* edit = namedButton("EditBut", "&Edit");
+    auto* remove = namedButton("RemoveBut", "&Remove");
+    auto* done = namedButton("DoneBut", "&Done");
+    auto* help = namedButton("HelpBut", "&Help");
     connect(add, &QPushButton::clicked, this, &TPortSettings::AddButClick);
     connect(edit, &QPushButton::clicked, this, &TPortSettings::EditButClick);
     connect(remove, &QPushButton::clicked, this, &TPortSettings::RemoveButClick);
     connect(done, &QPushButton::clicked, this, &QDialog::accept);
     connect(help, &QPushButton::clicked, this, [this] { showHelp(m_ctx.ui, m_ctx.appDir, kHelpContext); });
 
-    auto* buttons = new QVBoxLayout;
-    for (QPushButton* b : {add, edit, remove, done, help}) buttons->addWidget(b);
-    buttons->addStretch();
-    auto* top = new QHBoxLayout(this);
-    top->addWidget(m_list, 1);
-    top->addLayout(buttons);
+    listWithSideButtons(this, m_list, {add, edit, remove, done, help});
     resize(600, 320);
 
     KORPage1 = std::make_unique<TKORPage>(ctx);

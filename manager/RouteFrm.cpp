@@ -12,6 +12,7 @@
 
 #include "foundation/FileUtil.h"
 #include "foundation/RecordAccess.h"
+#include "manager/FormWidgets.h"
 #include "manager/Help.h"
 #include "manager/QtText.h"
 
@@ -25,19 +26,6 @@ constexpr const char* kEPage = "E-Page";
 constexpr const char* kNone = "NONE";
 constexpr const char* kExampleAddress = "pager@example.com";
 constexpr const char* kExampleSuffix = "@example.com";
-
-QLineEdit* lineEdit(const char* name, int maxLength) {
-    auto* e = new QLineEdit;
-    e->setObjectName(name);
-    e->setMaxLength(maxLength);
-    return e;
-}
-
-QCheckBox* checkBox(const char* name, const char* caption) {
-    auto* c = new QCheckBox(caption);
-    c->setObjectName(name);
-    return c;
-}
 
 // The live routes of the table, for the conflict checks. The table has already
 // told the operator about a file it cannot read; the save that follows does again.
@@ -57,20 +45,18 @@ TRouteDetailsFrm::TRouteDetailsFrm(ManagerContext& ctx, const QStringList& provi
                                    QWidget* parent)
     : QDialog(parent), m_ctx(ctx) {
     setWindowTitle("Route Details");
-    m_name = lineEdit("RouteName", static_cast<int>(RouteRec::kRouteNameLength));
-    m_prefix = lineEdit("NPANXX", static_cast<int>(RouteRec::kNPANXXLength));
+    m_name = namedEdit("RouteName", static_cast<int>(RouteRec::kRouteNameLength));
+    m_prefix = namedEdit("NPANXX", static_cast<int>(RouteRec::kNPANXXLength));
     m_prefix->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), m_prefix));
-    m_provider = new QComboBox;
-    m_provider->setObjectName("Provider");
-    m_secProvider = new QComboBox;
-    m_secProvider->setObjectName("SecProvider");
-    m_eddr = lineEdit("Eddr", static_cast<int>(RouteRec::kEddrLength));
-    m_secEddr = lineEdit("SecEddr", static_cast<int>(RouteRec::kSecEddrLength));
-    m_enabled = checkBox("Enabled", "Route Enabled");
+    m_provider = namedList("Provider", {});
+    m_secProvider = namedList("SecProvider", {});
+    m_eddr = namedEdit("Eddr", static_cast<int>(RouteRec::kEddrLength));
+    m_secEddr = namedEdit("SecEddr", static_cast<int>(RouteRec::kSecEddrLength));
+    m_enabled = namedCheckBox("Enabled", "Route Enabled");
     m_enabled->setChecked(true);
-    m_removePrefix = checkBox("RemoveRoutePrefix", "Remove Route Prefix");
-    m_pinInSubPri = checkBox("PlacePinInSubPri", "Place PIN In Subject Field");
-    m_pinInSubSec = checkBox("PlacePinInSubSec", "Place PIN In Subject Field");
+    m_removePrefix = namedCheckBox("RemoveRoutePrefix", "Remove Route Prefix");
+    m_pinInSubPri = namedCheckBox("PlacePinInSubPri", "Place PIN In Subject Field");
+    m_pinInSubSec = namedCheckBox("PlacePinInSubSec", "Place PIN In Subject Field");
     // The two boxes share a caption; screen readers tell them apart by these.
     m_pinInSubPri->setAccessibleName("Place PIN In Subject Field, Primary");
     m_pinInSubSec->setAccessibleName("Place PIN In Subject Field, Secondary");
@@ -99,21 +85,14 @@ TRouteDetailsFrm::TRouteDetailsFrm(ManagerContext& ctx, const QStringList& provi
     form->addRow("Secondary E-Mail or Suffix:", m_secEddr);
     form->addRow("", m_pinInSubSec);
 
-    auto* buttons = new QDialogButtonBox;
-    auto* ok = buttons->addButton("OK", QDialogButtonBox::AcceptRole);
-    ok->setObjectName("BitBtn1");
-    ok->setDefault(true);
-    auto* cancel = buttons->addButton(QDialogButtonBox::Cancel);
-    cancel->setObjectName("BitBtn2");
-    auto* help = buttons->addButton(QDialogButtonBox::Help);
-    help->setObjectName("BitBtn3");
-    connect(ok, &QPushButton::clicked, this, &TRouteDetailsFrm::BitBtn1Click);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    connect(help, &QPushButton::clicked, this, [this] { showHelp(m_ctx.ui, m_ctx.appDir, kHelpContext); });
+    const DialogButtons buttons = okCancelHelp("OK", "BitBtn1", "BitBtn2", "BitBtn3");
+    connect(buttons.ok, &QPushButton::clicked, this, &TRouteDetailsFrm::BitBtn1Click);
+    connect(buttons.cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(buttons.help, &QPushButton::clicked, this, [this] { showHelp(m_ctx.ui, m_ctx.appDir, kHelpContext); });
 
     auto* top = new QVBoxLayout(this);
     top->addLayout(form);
-    top->addWidget(buttons);
+    top->addWidget(buttons.box);
 }
 
 void TRouteDetailsFrm::forceDefault() {

@@ -11,6 +11,7 @@
 
 #include "foundation/FileUtil.h"
 #include "foundation/RecordAccess.h"
+#include "manager/FormWidgets.h"
 #include "manager/Help.h"
 #include "manager/QtText.h"
 #include "manager/RouteFrm.h"
@@ -27,42 +28,26 @@ QStringList providerNames(ManagerContext& ctx) {
     return names;
 }
 
-QPushButton* button(const char* name, const QString& caption) {
-    auto* b = new QPushButton(caption);
-    b->setObjectName(name);
-    return b;
-}
-
 }  // namespace
 
 TRoutingTableFrm::TRoutingTableFrm(ManagerContext& ctx, bool emailEnabled, QWidget* parent)
     : QDialog(parent), m_ctx(ctx), m_emailEnabled(emailEnabled) {
     setWindowTitle("Routing Table");
-    m_list = new QTreeWidget;
-    m_list->setObjectName("ListView1");
-    m_list->setHeaderLabels({"Name", "Provider"});
-    m_list->setRootIsDecorated(false);
-    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_list->header()->setSectionResizeMode(QHeaderView::Stretch);
+    m_list = recordList({"Name", "Provider"}, QHeaderView::Stretch);
     connect(m_list, &QTreeWidget::itemDoubleClicked, this, [this] { EditUserButClick(); });
 
-    auto* add = button("AddUserBut", "&Add");
-    auto* edit = button("EditUserBut", "&Edit");
-    auto* del = button("DeleteBut", "&Delete");
-    auto* close = button("BitBtn1", "&Close");
-    auto* help = button("BitBtn2", "&Help");
+    auto* add = namedButton("AddUserBut", "&Add");
+    auto* edit = namedButton("EditUserBut", "&Edit");
+    auto* del = namedButton("DeleteBut", "&Delete");
+    auto* close = namedButton("BitBtn1", "&Close");
+    auto* help = namedButton("BitBtn2", "&Help");
     connect(add, &QPushButton::clicked, this, &TRoutingTableFrm::AddUserButClick);
     connect(edit, &QPushButton::clicked, this, &TRoutingTableFrm::EditUserButClick);
     connect(del, &QPushButton::clicked, this, &TRoutingTableFrm::DeleteButClick);
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
     connect(help, &QPushButton::clicked, this, [this] { showHelp(m_ctx.ui, m_ctx.appDir, kHelpContext); });
 
-    auto* buttons = new QVBoxLayout;
-    for (QPushButton* b : {add, edit, del, close, help}) buttons->addWidget(b);
-    buttons->addStretch();
-    auto* top = new QHBoxLayout(this);
-    top->addWidget(m_list, 1);
-    top->addLayout(buttons);
+    listWithSideButtons(this, m_list, {add, edit, del, close, help});
     resize(520, 320);
     FormShow();
 }
