@@ -30,16 +30,6 @@ public:
     ~FixedSeed() { setCipherSeedSource({}); }
 };
 
-// The first offset where two files differ, for readable failures.
-std::optional<std::size_t> firstDiff(const std::string& a, const std::string& b) {
-    for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i)
-        if (a[i] != b[i]) return i;
-    if (a.size() != b.size()) return std::min(a.size(), b.size());
-    return std::nullopt;
-}
-
-#define EXPECT_SAME_FILE(actual, expected) EXPECT_EQ(firstDiff(actual, expected), std::nullopt)
-
 TEST(RecordAccess, SaveProviderReusesFirstFreeSlot) {
     test::TempDir dir;
     const std::string before =

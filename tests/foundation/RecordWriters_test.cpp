@@ -14,7 +14,9 @@
 namespace nv {
 namespace {
 namespace fs = std::filesystem;
+using test::fx::byte;
 using test::fx::Image;
+using test::fx::le16;
 using test::fx::le32;
 using test::fx::ScriptedPrompt;
 using test::fx::text;
@@ -22,17 +24,6 @@ using test::fx::text;
 constexpr int kPortSize = 776;
 constexpr int kRouteSize = 443;
 constexpr int kProviderSize = 2871;
-
-std::optional<std::size_t> firstDiff(const std::string& a, const std::string& b) {
-    for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i)
-        if (a[i] != b[i]) return i;
-    if (a.size() != b.size()) return std::min(a.size(), b.size());
-    return std::nullopt;
-}
-#define EXPECT_SAME_FILE(actual, expected) EXPECT_EQ(firstDiff(actual, expected), std::nullopt)
-
-std::string byte(int v) { return std::string(1, static_cast<char>(v)); }
-std::string le16(int v) { return byte(v & 0xFF) + byte((v >> 8) & 0xFF); }
 
 std::string portImage(const std::string& name, std::int32_t pos, bool deleted = false) {
     return Image(kPortSize)

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "manager/OperatorUi.h"
+#include "tests/gui/QtPrint.h"
 
 namespace nv::test {
 

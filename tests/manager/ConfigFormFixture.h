@@ -12,6 +12,7 @@
 
 #include "manager/ConfigForm.h"
 #include "tests/gui/FakeOperatorUi.h"
+#include "tests/gui/WidgetLookup.h"
 #include "tests/peers/TestSupport.h"
 
 namespace nv::test {
@@ -61,9 +62,7 @@ protected:
 
     template <typename T>
     T* control(const char* name) {
-        T* w = form->findChild<T*>(name);
-        EXPECT_NE(w, nullptr) << name;
-        return w;
+        return child<T>(*form, name);
     }
     QLineEdit* edit(const char* name) { return control<QLineEdit>(name); }
     QComboBox* combo(const char* name) { return control<QComboBox>(name); }

@@ -11,6 +11,7 @@
 #include "protocols/ModemConfig.h"
 #include "tests/gui/FakeOperatorUi.h"
 #include "tests/gui/Screenshot.h"
+#include "tests/gui/WindowEnv.h"
 #include "tests/manager/PortRouteSupport.h"
 #include "tests/peers/TestSupport.h"
 
@@ -30,11 +31,8 @@ const std::string kDefaults =
     "NVMCF 1\r\nSpeed=9600\r\nDataBits=7\r\nParity=E\r\nStopBits=1\r\nFlow=RtsCts\r\nExtraInit=\r\n"
     "Dial=Tone\r\nBlindDial=0\r\nDialTimeout=0\r\n";
 
-class ModemSettingsTest : public ::testing::Test {
+class ModemSettingsTest : public ::testing::Test, protected test::WindowEnv {
 protected:
-    test::TempDir dir;
-    test::FakeOperatorUi ui;
-    ManagerContext ctx{dir.path(), dir.path(), ui};
     std::filesystem::path file = dir / "Line One.mcf";
 };
 

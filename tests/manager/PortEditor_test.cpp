@@ -11,13 +11,14 @@
 #include "manager/PortListFrm.h"
 #include "tests/gui/FakeOperatorUi.h"
 #include "tests/gui/Screenshot.h"
+#include "tests/gui/WindowEnv.h"
 #include "tests/manager/PortSupport.h"
 
 namespace nv {
 namespace {
 using test::Port;
 
-class PortEditorTest : public ::testing::Test {
+class PortEditorTest : public ::testing::Test, protected test::WindowEnv {
 protected:
     void SetUp() override {
         test::writePortTestData(dir.path());
@@ -30,9 +31,6 @@ protected:
                                         {.name = "Link", .tapi = 4, .modem = "TNPP Connection", .group = "Link",
                                          .isDirect = true, .isTnpp = true}}));
     }
-    test::TempDir dir;
-    test::FakeOperatorUi ui;
-    ManagerContext ctx{dir.path(), dir.path(), ui};
 };
 
 TEST_F(PortEditorTest, OkChecks) {

@@ -11,13 +11,14 @@
 #include "manager/PortListFrm.h"
 #include "protocols/ModemConfig.h"
 #include "tests/gui/FakeOperatorUi.h"
+#include "tests/gui/WindowEnv.h"
 #include "tests/manager/PortSupport.h"
 
 namespace nv {
 namespace {
 using test::Port;
 
-class PortListTest : public ::testing::Test {
+class PortListTest : public ::testing::Test, protected test::WindowEnv {
 protected:
     void SetUp() override { test::writePortTestData(dir.path()); }
 
@@ -39,9 +40,6 @@ protected:
         list->setCurrentItem(list->topLevelItem(i));
     }
 
-    test::TempDir dir;
-    test::FakeOperatorUi ui;
-    ManagerContext ctx{dir.path(), dir.path(), ui};
 };
 
 TEST_F(PortListTest, AddsAModemLineADirectPortAndATnppLink) {

@@ -7,13 +7,10 @@
 #include <QPushButton>
 #include <QTimer>
 #include <functional>
-#include <ostream>
 #include <string>
 
 #include "tests/foundation/fixtures/RecordFixtures.h"
-
-// Readable failures of QString comparisons.
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+#include "tests/gui/WidgetLookup.h"
 
 namespace nv::test {
 
@@ -32,17 +29,6 @@ void onModal(std::function<void(D*)> drive) {
         if (d->isVisible()) d->reject();
     });
     timer->start();
-}
-
-template <class W>
-W* child(QWidget* parent, const char* name) {
-    W* w = parent->findChild<W*>(name);
-    if (!w) ADD_FAILURE() << "no widget " << name;
-    return w;
-}
-
-inline void setText(QWidget* parent, const char* name, const QString& text) {
-    if (auto* e = child<QLineEdit>(parent, name)) e->setText(text);
 }
 
 // Selects the entry `text` of a fixed list; false when the list has none.
@@ -66,7 +52,7 @@ inline void click(QWidget* parent, const char* name) {
     if (auto* b = child<QPushButton>(parent, name)) b->click();
 }
 
-inline std::string byte(int v) { return std::string(1, static_cast<char>(v)); }
-inline std::string le16(int v) { return byte(v & 0xFF) + byte((v >> 8) & 0xFF); }
+using fx::byte;
+using fx::le16;
 
 }  // namespace nv::test

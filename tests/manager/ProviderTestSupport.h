@@ -15,6 +15,8 @@
 
 #include "manager/ManagerContext.h"
 #include "tests/gui/FakeOperatorUi.h"
+#include "tests/gui/WidgetLookup.h"
+#include "tests/gui/WindowEnv.h"
 #include "tests/peers/RecordFixtures.h"
 #include "tests/peers/TestSupport.h"
 
@@ -23,30 +25,6 @@ namespace nv::test {
 inline constexpr std::size_t kProviderSize = 2871;
 inline constexpr std::size_t kRouteSize = 443;
 inline constexpr std::size_t kHeader = 57;
-
-struct WindowEnv {
-    TempDir dir;
-    FakeOperatorUi ui;
-    ManagerContext ctx{dir.path(), dir.path(), ui};
-    std::filesystem::path file(const std::string& name) const { return dir / name; }
-};
-
-template <class T>
-T* child(QObject& parent, const char* name) {
-    T* c = parent.findChild<T*>(name);
-    EXPECT_NE(c, nullptr) << name;
-    return c;
-}
-
-inline void setText(QObject& w, const char* name, const QString& text) {
-    if (auto* e = w.findChild<QLineEdit*>(name)) {
-        e->setText(text);
-        return;
-    }
-    auto* c = child<QComboBox>(w, name);
-    if (c->isEditable()) c->setEditText(text);
-    else c->setCurrentIndex(c->findText(text));
-}
 
 inline void click(QObject& w, const char* name) { QTest::mouseClick(child<QPushButton>(w, name), Qt::LeftButton); }
 

@@ -12,6 +12,7 @@
 #include "manager/RoutingTableForm.h"
 #include "tests/gui/FakeOperatorUi.h"
 #include "tests/gui/Screenshot.h"
+#include "tests/gui/WindowEnv.h"
 #include "tests/manager/PortRouteSupport.h"
 #include "tests/peers/TestSupport.h"
 
@@ -57,7 +58,7 @@ std::string providerFile(const std::vector<std::string>& names) {
     return f;
 }
 
-class RouteTableTest : public ::testing::Test {
+class RouteTableTest : public ::testing::Test, protected test::WindowEnv {
 protected:
     void SetUp() override {
         test::writeFile(dir / "Provider.dat", providerFile({"Acme", "Beta"}));
@@ -88,9 +89,6 @@ protected:
             if (list(t)->topLevelItem(i)->text(0) == name) list(t)->setCurrentItem(list(t)->topLevelItem(i));
     }
 
-    test::TempDir dir;
-    test::FakeOperatorUi ui;
-    ManagerContext ctx{dir.path(), dir.path(), ui};
 };
 
 TEST_F(RouteTableTest, FirstRouteOfAnEmptyTableIsDefault) {
