@@ -34,8 +34,10 @@ private:
     TempDir m_dir;
 };
 
+// Generous: each systemctl call starts a shell script, which is slow on a loaded
+// machine; a passing wait returns as soon as `pred` holds.
 template <class Pred>
-bool waitUntil(Pred pred, int timeoutMs = 10000) {
+bool waitUntil(Pred pred, int timeoutMs = 30000) {
     return QTest::qWaitFor(pred, timeoutMs);
 }
 

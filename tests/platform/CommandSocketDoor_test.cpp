@@ -105,10 +105,13 @@ TEST(CommandSocketDoor, BytesHeldAcrossConnectionsStayUnderTheCap) {
     EXPECT_LE(highest, kPipeMaxBufferedBytes);
     std::size_t refused = 0;
     for (auto& c : cs) refused += c.refused ? 1 : 0;
-    EXPECT_GE(refused, 1u);
     for (auto& c : cs) ::close(c.fd);
     pumpUntil(loop, [&] { return server.connections() == 0; });
-    EXPECT_EQ(got.size(), clients - refused);
+    // At least one message was dropped. A client whose last bytes were already in
+    // the socket buffer when the server dropped it never sees the refusal, so the
+    // clients that did see one are only a bound on what was delivered.
+    EXPECT_LT(got.size(), clients);
+    EXPECT_LE(got.size(), clients - refused);
     for (const auto& m : got) EXPECT_EQ(m.size(), each);
     EXPECT_EQ(server.bufferedBytes(), 0u);
 }
