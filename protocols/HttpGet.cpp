@@ -71,7 +71,7 @@ HttpGetResult httpGet(const std::string& url, const HttpGetOptions& options,
         return result;
     }
     CURL* h = handle.get();
-    Transfer t{&options, &progress};
+    Transfer t{&options, &progress, nullptr, {}, {}, false};
     t.handle = h;
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);

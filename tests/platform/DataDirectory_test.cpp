@@ -81,7 +81,9 @@ TEST(DataDirectory, InstallDirectoryHoldingConfigIsTheDataDirectory) {
     test::TempDir dir;
     fs::create_directories(dir / "install");
     test::writeFile(dir / "install" / "CONFIG.DAT", "");  // a file copied from Windows
-    InstallSettings s{dir / "install", "", dir / "common"};
+    InstallSettings s;
+    s.installDir = dir / "install";
+    s.commonAppData = dir / "common";
     EXPECT_EQ(findDataDirectory(s), dir / "install");
     EXPECT_FALSE(fs::exists(dir / "common"));
 }
@@ -90,7 +92,9 @@ TEST(DataDirectory, WithoutConfigTheCommonLevelsAreCreatedOneByOne) {
     test::TempDir dir;
     fs::create_directories(dir / "install");
     fs::create_directories(dir / "common" / "KOR" / "Nerivale");  // a partial earlier start
-    InstallSettings s{dir / "install", "", dir / "common"};
+    InstallSettings s;
+    s.installDir = dir / "install";
+    s.commonAppData = dir / "common";
     const fs::path expected = dir / "common" / "KOR" / "Nerivale" / "Users" / "All Users";
     EXPECT_EQ(dataDirectoryFor(s), expected);
     EXPECT_FALSE(fs::exists(expected));  // the check alone creates nothing
@@ -119,7 +123,9 @@ TEST(DataDirectory, LevelThatCannotBeCreatedIsAClearError) {
             fs::create_directories(c.blocker.parent_path());
             test::writeFile(c.blocker, "x");
         }
-        InstallSettings s{dir / "no-install", "", c.common};
+        InstallSettings s;
+        s.installDir = dir / "no-install";
+        s.commonAppData = c.common;
         try {
             findDataDirectory(s);
             ADD_FAILURE() << c.rule << ": no error";

@@ -169,8 +169,11 @@ TEST_P(KORCom32WaitFor, Table) {
         tc.endsByTimeOut);
     EXPECT_EQ(result, tc.result);
     EXPECT_EQ(toHex(ret), toHex(tc.ret));
-    if (tc.endsByTimeOut) EXPECT_GE(took, std::chrono::seconds(tc.wTime));
-    else EXPECT_EQ(took, Clock::Duration::zero());
+    if (tc.endsByTimeOut) {
+        EXPECT_GE(took, std::chrono::seconds(tc.wTime));
+    } else {
+        EXPECT_EQ(took, Clock::Duration::zero());
+    }
     EXPECT_EQ(toHex(m_com.ReadBuffer()), toHex(tc.left));
 }
 

@@ -56,7 +56,9 @@ TEST(Cimd2Packet, OutOfRangeNumbersAreInvalid) {
         Packet got;
         EXPECT_EQ(takePacket(buf, got), c.want) << c.why;
         EXPECT_TRUE(buf.empty()) << c.why;
-        if (c.want == Parse::Complete) EXPECT_EQ(got.operation, kLoginResp) << c.why;
+        if (c.want == Parse::Complete) {
+            EXPECT_EQ(got.operation, kLoginResp) << c.why;
+        }
     }
 }
 
