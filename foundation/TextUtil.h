@@ -63,20 +63,19 @@ struct MarkedSplit {
     std::size_t longest;      // a text up to this long goes whole
     std::size_t window;       // characters a cut part may take before its mark
     int maxParts;             // what is left beyond them is dropped
-    bool blankStaysWithPart;  // the blank at the cut ends this part (else it starts the next)
 };
 
-// The parts of `message`: each cut part ends after the last blank in reach (or
-// at the window's end) with "  (CONT.)"; the rest, when there were cuts, ends
-// with " (END)". `lastCut` gets the last cut part without its mark.
+// The parts of `message`: each cut part ends after the last blank in reach (the
+// blank stays with the part), or at the window's end, with "  (CONT.)"; the
+// rest, when there were cuts, ends with " (END)". `lastCut` gets the last cut
+// part without its mark.
 inline std::vector<std::string> splitWithMarks(std::string message, const MarkedSplit& rule, std::string& lastCut) {
     std::vector<std::string> parts;
     lastCut.clear();
-    const std::size_t back = rule.blankStaysWithPart ? 1 : 0;
     while (!message.empty() && static_cast<int>(parts.size()) < rule.maxParts) {
         if (message.size() > rule.longest) {
             std::size_t p = rule.window;
-            while (p > 0 && message[p - back] != ' ') --p;
+            while (p > 0 && message[p - 1] != ' ') --p;
             if (p == 0) p = rule.window;
             lastCut = message.substr(0, p);
             parts.push_back(lastCut + "  (CONT.)");

@@ -38,8 +38,8 @@ bool portNumber(const std::string& text, std::uint16_t& port) {
 }  // namespace
 
 std::vector<std::string> splitSmppMessage(std::string message, std::string& lastCut) {
-    // The blank at a cut starts the next part.
-    const MarkedSplit rule{kSmppPartLength, kSmppPartLength, kSmppMaxParts, false};
+    // The same cut as SNPP and SMS: back to the nearest blank, which ends the part.
+    const MarkedSplit rule{kSmppPartLength, kSmppPartLength, kSmppMaxParts};
     return splitWithMarks(std::move(message), rule, lastCut);
 }
 

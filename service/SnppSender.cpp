@@ -75,7 +75,7 @@ std::vector<std::string> splitSnppMessage(std::string message, int partLength, s
     // The window: the part length less the reserve for label and mark, at least
     // one character; a part length of 0 never cuts.
     const MarkedSplit rule{partLength > 0 ? static_cast<std::size_t>(partLength) : std::string::npos,
-                           static_cast<std::size_t>(std::max(1, partLength - kSnppMarkReserve)), kSnppMaxParts, true};
+                           static_cast<std::size_t>(std::max(1, partLength - kSnppMarkReserve)), kSnppMaxParts};
     return splitWithMarks(std::move(message), rule, lastCut);
 }
 

@@ -91,6 +91,13 @@ TEST(SmppNpmServer, FourHundredCharactersGoInThreeBoundSessions) {
     EXPECT_EQ(server.pdus("unbind").size(), 3u);
     auto submits = server.pdus("submit_sm");
     ASSERT_EQ(submits.size(), 3u);
+    // Each cut goes back to a blank, which ends its part: one blank before the
+    // mark, none after the label.
+    const std::string thirty = words(150);  // "word " thirty times
+    const std::string want[3] = {"(1 of 3)  " + thirty + "  (CONT.)", "(2 of 3)  " + thirty + "  (CONT.)",
+                                 "(3 of 3)  " + words(100) + " (END)"};
+    for (std::size_t i = 0; i < submits.size(); ++i)
+        EXPECT_EQ(NpmSmppServer::hexField(submits[i], "short_message"), want[i]) << i;
     std::string joined;
     for (std::size_t i = 0; i < submits.size(); ++i) {
         std::string text = NpmSmppServer::hexField(submits[i], "short_message");
