@@ -84,6 +84,10 @@ void TKORAlpaPage::status(const std::string& text, const std::string& caption) {
 
 void TKORAlpaPage::pause(int ms) { m_clock.sleepFor(std::chrono::milliseconds(ms)); }
 
+void TKORAlpaPage::pauseUnlessCancelled(int ms) {
+    sleepUnless(m_clock, std::chrono::milliseconds(ms), [this] { return cancelled(); }, std::chrono::milliseconds(50));
+}
+
 void TKORAlpaPage::pumpSleep(int ms) {
     pump();
     pause(ms);
@@ -150,7 +154,7 @@ bool TKORAlpaPage::connectTcp() {
 bool TKORAlpaPage::connectDirect() {
     openDirectPort();
     const auto deadline = m_clock.now() + std::chrono::seconds(3);
-    while (!bConnected && !bDropped && m_clock.now() < deadline) pumpSleep(5);
+    while (!bConnected && !bDropped && !cancelled() && m_clock.now() < deadline) pumpSleep(5);
     if (!bConnected) return false;
     if (OnOpen) OnOpen(*this);
     return nLogin();

@@ -118,6 +118,9 @@ public:
     std::string Message;
     std::string Password;
     TStatusNotifyEvent OnPageProgress;
+    // The owner's stop or cancel: once it says true, the dial wait, the
+    // reply waits and their pauses end within a slice, as a time-out would.
+    std::function<bool()> CancelRequested;
     bool UseModem = true;
     bool NumericOnly = false;
     std::string SendResult;
@@ -192,6 +195,9 @@ private:
     void SetSendStatus(const std::string& text, const std::string& caption);
     void pause(int ms);
     void pumpSleep(int ms);
+    bool cancelled() const { return CancelRequested && CancelRequested(); }
+    // A pause that a cancel cuts short.
+    void pauseUnlessCancelled(int ms);
     bool failLogin(const std::string& text, int ident, const std::string& caption = "Network Error");
     bool connectTcp();
     bool connectDirect();

@@ -135,9 +135,10 @@ int TKORAlpaPage::WaitFor(const std::string& Match, std::string& Return, int wTi
     counter.SetTimeOut(wTime);
     counter.TimerOn();
     ReplyMatcher matcher(Match);
-    pumpSleep(750);
+    pump();
+    pauseUnlessCancelled(750);
     Timeout = static_cast<std::uint32_t>(std::max(wTime, 0));
-    while (!bDropped && bConnected && !counter.TimedOut()) {
+    while (!bDropped && bConnected && !counter.TimedOut() && !cancelled()) {
         pumpSleep(2);
         std::string got;
         try {

@@ -144,10 +144,10 @@ bool TKORAlpaPage::MakeCall() {
     counter.TimerOn();
     if (DTMFOnly) {
         const auto commas = std::count(PhoneNumber.begin(), PhoneNumber.end(), ',');
-        pause(30000 + static_cast<int>(commas / 4) * 1000);
+        pauseUnlessCancelled(30000 + static_cast<int>(commas / 4) * 1000);
         return true;
     }
-    while (!counter.TimedOut() && !bDropped && !bConnected) pumpSleep(15);
+    while (!counter.TimedOut() && !bDropped && !bConnected && !cancelled()) pumpSleep(15);
     counter.TimerOff();
     if (!bConnected) Drop();
     return bConnected;

@@ -129,8 +129,9 @@ bool TKORAlpaPage::sendPart(const std::string& text, int partNo, int parts) {
     const std::string label = parts > 1 && DisplayMsgBreaks ? tap::partLabel(partNo, parts) : std::string();
     const std::string replies = tap::blockReplyList();
     bool result = false;
+    // Checksum errors count for the whole part, not for each of its blocks.
+    int errors = 0;
     for (const std::string& block : tap::buildBlocks(PinNumber, label, text)) {
-        int errors = 0;
         bool acked = false;
         while (!acked) {
             pumpSleep(5);

@@ -171,6 +171,44 @@ TEST_F(TapPagerTest, TerminalBehavioursOverTcp) {
     }
 }
 
+// Checksum errors count for the whole part: three NAKs end it even when they
+// fall on different blocks; a new part starts at none.
+TEST_F(TapPagerTest, ChecksumErrorsCountPerPart) {
+    const std::string nak = S({NAK, CR}), ack = S({ACK, CR});
+    const std::string twoBlocks(300, 'x');  // one part of two blocks
+    struct Case {
+        const char* name;
+        std::string message;
+        int msgLength;
+        std::vector<std::string> replies;
+        bool sent;
+        int blocks;
+        int naks;
+    } cases[] = {
+        {"one block, three NAKs", "Test", 0, {nak, nak, nak}, false, 3, 3},
+        {"two NAKs on the first block, one on the second", twoBlocks, 0, {nak, nak, ack, nak, ack}, false, 4, 3},
+        {"one NAK on each block", twoBlocks, 0, {nak, ack, nak, ack}, true, 4, 2},
+        {"two NAKs on each of three parts", kThreeParts, 26, {nak, nak, ack, nak, nak, ack, nak, nak, ack}, true, 9,
+         6},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TapTerminal term = TapTerminal::onTcp({true, {}, c.replies});
+        Recorder rec;
+        auto pager = tcpPager(term, rec);
+        pager->MsgLength = c.msgLength;
+        ASSERT_TRUE(pager->Dial());
+        EXPECT_EQ(pager->SendTextMessage("55", c.message), c.sent);
+        EXPECT_EQ(term.blocksSeen(), c.blocks);
+        EXPECT_EQ(std::count(rec.events.begin(), rec.events.end(),
+                             "Delivery Error|Error: Checksum Error-Retransmitting"),
+                  c.naks);
+        EXPECT_EQ(rec.has("Delivery Fail|To Many Errors, Disconnecting"), !c.sent);
+        EXPECT_TRUE(pager->bConnected);  // the call stays up either way
+        pager->Hangup();
+    }
+}
+
 TEST_F(TapPagerTest, EightBitOnlyMessageGoesOutAsAnEmptyPart) {
     TapTerminal term = TapTerminal::onTcp({});
     Recorder rec;
