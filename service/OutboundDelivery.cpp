@@ -303,6 +303,15 @@ void OutboundThread::Worker::sendTap(const Mode& mode) {
         doneStep();
         return;
     }
+    if (!raised && p.LastSendOutcome == SendOutcome::CallQuotaUsed) {
+        // The page does not fit what is left of this call's quota: no failure,
+        // it goes out on a fresh call (the batch loop dials again).
+        m_ctx.log("[TAP Status] Max Messages Per Call Reached!");
+        hangUpAndWait(std::chrono::milliseconds(50));
+        waitMs(m_ctx.timing.redialPause);
+        m_msgCount = 0;
+        return;
+    }
     m_ctx.log("[TAP Delivery Fail] " + portName() + " " + status + tail);
     failRule(mode, "", !raised);
 }

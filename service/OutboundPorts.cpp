@@ -55,12 +55,13 @@ std::size_t TNerivaleSvcMain::OutboundThreadsRunning() const {
 
 bool TNerivaleSvcMain::SpoolThreadRunning() const { return m_outbound->spooler && m_outbound->spooler->running(); }
 
+// Returns when no port thread runs: their pagers' waits end at the cancel, so
+// each thread reports its page, gives back its batch and says "Disabled!"
+// before the stop goes on. The stop's deadline bounds the wait.
 void TNerivaleSvcMain::CancelAllCalls() {
     m_outboundStop.store(true);
     Cancelcall.store(true);
-    auto until = std::chrono::steady_clock::now() + m_options.joinBound;
-    while (OutboundThreadsRunning() > 0 && std::chrono::steady_clock::now() < until)
-        sleepPumping(std::chrono::milliseconds(5));
+    waitForThreads([this] { return OutboundThreadsRunning() > 0; });
     for (auto& t : m_outbound->threads) t->join(std::chrono::milliseconds(0));
     Cancelcall.store(false);
     SendPipeData(buildPipeMessage({{"cmd", "cancelcall1"}, {"value", "0"}}, true));

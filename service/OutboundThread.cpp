@@ -120,6 +120,9 @@ void OutboundThread::Worker::startUp() {
     m_pager->DevIdToInitialize = static_cast<std::uint16_t>(m_rec->Port.TapiDevice());
     m_pager->LineInstance = m_threadNo;
     m_pager->ShowDialDialog = m_pager->ShowErrorDialogs = m_pager->ShowNoModemsDialog = false;
+    // A stop or a cancel ends the pager's dial and reply waits at once, so the
+    // thread reports its page and ends while the engine still writes its log.
+    m_pager->CancelRequested = [this] { return stopRequested(); };
     try {
         m_pager->InitTap();
     } catch (const std::exception& e) {

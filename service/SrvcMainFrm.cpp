@@ -1,5 +1,6 @@
 #include "service/SrvcMainFrm.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "platform/PipeMessage.h"
@@ -27,6 +28,12 @@ TNerivaleSvcMain::~TNerivaleSvcMain() {
     } catch (...) {
     }
     m_spoolStop.store(true);
+    // A thread that outlived the stop's deadline is joined here, so that it
+    // has given its batch back before the queue is saved and what it still
+    // posts is written by the last poll below.
+    m_outbound->threads.clear();
+    m_outbound->spooler.reset();
+    m_pelmoraPort.reset();
     // Every port thread has given its batch back: what the queue and the
     // secondary list hold now is kept in hQueue.Dat for the next start.
     try {
@@ -111,23 +118,28 @@ bool TNerivaleSvcMain::StopServer() {
     m_workers.requestStop();
     Terminate.store(true);
 
+    // The waits share one deadline: a thread that ignores its stop cannot
+    // hold the service past systemd's stop time-out.
+    m_stopDeadline = std::chrono::steady_clock::now() + m_options.joinBound;
     CancelAllCalls();
-    auto until = std::chrono::steady_clock::now() + m_options.joinBound;
-    while (PelmoraPortThreadRunning() && std::chrono::steady_clock::now() < until)
-        sleepPumping(std::chrono::milliseconds(5));
+    waitForThreads([this] { return PelmoraPortThreadRunning(); });
     sleepPumping(m_options.stopPause);
 
     // Workers use the encoder port, the TNPP link and the lists: they are all
     // waited for before any of those closes or goes away.
-    m_workers.stopAll(m_options.joinBound, [this] { pumpMessages(); });
-    until = std::chrono::steady_clock::now() + m_options.joinBound;
-    while ((SpoolThreadRunning() || OutboundThreadsRunning() > 0) && std::chrono::steady_clock::now() < until)
-        sleepPumping(std::chrono::milliseconds(5));
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_stopDeadline -
+                                                                            std::chrono::steady_clock::now());
+    m_workers.stopAll(std::max(left, std::chrono::milliseconds(0)), [this] { pumpMessages(); });
+    waitForThreads([this] { return SpoolThreadRunning() || OutboundThreadsRunning() > 0; });
 
     CloseDevices();
     WriteToLog("[System] Server ShutDown");
     pumpMessages();
     return true;
+}
+
+void TNerivaleSvcMain::waitForThreads(const std::function<bool()>& running) {
+    while (running() && std::chrono::steady_clock::now() < m_stopDeadline) sleepPumping(std::chrono::milliseconds(5));
 }
 
 void TNerivaleSvcMain::Timer2Timer() {

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -50,7 +51,7 @@ struct EngineOptions {
     std::chrono::milliseconds startPause{500};   // each of the two pauses around the port threads
     std::chrono::milliseconds stopPause{1000};   // after the inbound port thread ended
     std::chrono::milliseconds cancelPause{500};  // at the end of CancelAllCalls
-    std::chrono::milliseconds joinBound{30000};  // per group of threads at stop
+    std::chrono::milliseconds joinBound{30000};  // the whole stop's waits for threads
     OutboundTiming outbound;                     // port threads' and spooler's pauses
     Clock* pagerClock = nullptr;                 // the port threads' pagers; default: steady clock
     SnppTiming snpp;                             // SNPP time limits and pauses
@@ -142,6 +143,8 @@ private:
     void StartPipeServer();
     void StartPelmoraPortThread();
     void CancelAllCalls();
+    // Pumps while `running` says so, up to the stop's deadline.
+    void waitForThreads(const std::function<bool()>& running);
     void CloseDevices();
     std::size_t OutboundThreadsRunning() const;
     bool PelmoraPortThreadRunning() const;
@@ -189,6 +192,8 @@ private:
     std::atomic<bool> m_inboundStop{false};
     std::atomic<bool> m_outboundStop{false};
     std::atomic<bool> m_spoolStop{false};
+    // One bound for every wait of a stop, well inside the unit's stop time-out.
+    std::chrono::steady_clock::time_point m_stopDeadline{};
 
     PageWorkers m_workers;  // BMDThreadGroup1
     std::unique_ptr<PelmoraPortThread> m_pelmoraPort;  // PelmoraPortThread

@@ -65,6 +65,7 @@ bool sendTapOverIp(const TapOverIpPage& page, const std::filesystem::path& dataD
     pager.Password = page.password;
     pager.MsgLength = page.partLength;
     pager.MaxMessagesPerCall = page.messagesPerCall;
+    pager.CancelRequested = page.cancelled;
 
     std::string message = page.message;
     pager.SMSType = static_cast<TSMSType>(applyTapSmsMarkers(message));
@@ -91,7 +92,8 @@ void TNerivaleSvcMain::BindTapEvents(TKORAlpaPage& pager) {
 bool TNerivaleSvcMain::SendTAPOverIP(const std::string& address, const std::string& port, const std::string& PIN,
                                      const std::string& password, const std::string& message, int partLength,
                                      int messagesPerCall, bool reverseOrder, bool numericOnly) {
-    TapOverIpPage page{address, port, PIN, password, message, partLength, messagesPerCall, reverseOrder, numericOnly};
+    TapOverIpPage page{address, port, PIN, password, message, partLength, messagesPerCall, reverseOrder, numericOnly,
+                       [this] { return Cancelcall.load() || Terminate.load() || m_workers.stopFlag().load(); }};
     return sendTapOverIp(page, m_options.dataDir, m_clock, [this](const std::string& text) { WriteToLog(text); });
 }
 

@@ -35,6 +35,7 @@ struct TapOverIpPage {
     int messagesPerCall = 0;  // MaxMsgsPerCall
     bool reverseOrder = false;
     bool numericOnly = false;
+    std::function<bool()> cancelled;  // stop or cancel: the pager's waits end
 };
 
 // The SMS markers: ")#*&(" asks for Aldiscon, "(N)#*&(" for Nextel (and the

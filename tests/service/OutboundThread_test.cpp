@@ -106,6 +106,28 @@ TEST_F(OutboundTest, ProviderChangeAndCallLimitHangUpAndDialAgain) {
     EXPECT_EQ(bravo.blocksSeen(), 1);
 }
 
+// A page whose parts no longer fit the call's quota goes out on a new call:
+// no failure line, nothing counted as an error. The secondary record keeps
+// its own MsgLength, so each page here is three parts.
+TEST_F(OutboundTest, PageBeyondTheCallQuotaGoesOutOnANewCall) {
+    test::TapTerminal backup = test::TapTerminal::onTcp({});
+    ProviderRec dead = test::tapOverIpProvider("Dead", std::to_string(test::freeLoopbackPort()));
+    ProviderRec sec = test::tapOverIpProvider("Backup", std::to_string(backup.port()), 5);
+    sec.setMsgLength(26);
+    queue(dead, "101", "aaaa bbbb cccc dddd eeee ffff", &sec);
+    queue(dead, "102", "aaaa bbbb cccc dddd eeee ffff", &sec);
+    start({kModemPort});
+    ASSERT_TRUE(waitLines("[TAP Delivery OK] ", 2));
+    stop();
+    EXPECT_EQ(backup.loginsSeen(), 2);
+    EXPECT_EQ(backup.blocksSeen(), 6);
+    EXPECT_EQ(countLines("[TAP Status] Max Messages Per Call Reached!"), 1u);
+    EXPECT_EQ(countLines("[TAP Delivery Fail]"), 0u) << ::testing::PrintToString(logTexts());
+    EXPECT_EQ(countLines("[System] Modem1 Message Deleted"), 0u);
+    EXPECT_EQ(engine->counters().TapCount, 2);
+    EXPECT_EQ(engine->counters().ErrorCount, 0);
+}
+
 TEST_F(OutboundTest, ThreeFailedConnectionsDropThePage) {
     ProviderRec dead = test::tapOverIpProvider("Dead", std::to_string(test::freeLoopbackPort()));
     queue(dead, "5551234", "Nobody home");
@@ -233,6 +255,42 @@ TEST_F(OutboundTest, CancelCallEndsThePortThreadsAndStopTellsTheManager) {
     stop();
     EXPECT_TRUE(manager->waitForExact("cmd=cancelcall1\r\nvalue=0\r\n", 5s));
     EXPECT_FALSE(engine->Cancelcall.load());
+}
+
+// A stop while the terminal holds its answer to a block: the pager's reply
+// wait ends at the stop, so the page's result line, its counter and the port's
+// "Disabled!" are all written before "Server ShutDown", the last line. The
+// reply wait here is a real ten seconds, longer than the stop's bound.
+TEST_F(OutboundTest, StopDuringABlockReplyReportsThePageBeforeShutDown) {
+    test::TapTerminal acme = test::TapTerminal::onTcp({});
+    acme.holdAfterBlocks(0);
+    queue(test::tapOverIpProvider("Acme", std::to_string(acme.port())), "5551234", "Held");
+    test::writeFile(dir / "Ports.dat", test::portFile({kModemPort}));
+    EngineOptions o = test::inProcessOptions(dir.path(), manual, 3000ms);
+    o.outbound = test::fastOutboundTiming();
+    engine = std::make_unique<TNerivaleSvcMain>(loop, o);
+    for (auto& p : pending) engine->AddToQueue(p, true);
+    pending.clear();
+    engine->StartServer();
+    ASSERT_TRUE(test::waitUntil(
+        [&] {
+            loop.pumpFor(5ms);
+            return acme.blocksSeen() == 1;
+        },
+        20s));
+    engine->StopServer();
+    loop.pumpFor(20ms);
+    const auto lines = logTexts();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "[System] Server ShutDown") << ::testing::PrintToString(lines);
+    auto at = [&](const std::string& prefix) {
+        return std::find_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+    };
+    EXPECT_NE(at("[TAP Delivery Fail] Modem1 "), lines.end()) << ::testing::PrintToString(lines);
+    EXPECT_NE(at("[System] Modem1 Disabled!"), lines.end());
+    EXPECT_LT(at("[TAP Delivery Fail] Modem1 "), at("[System] Modem1 Disabled!"));
+    EXPECT_EQ(engine->queueLength(), 1u);  // back in the queue, not lost
+    acme.release();
 }
 
 // clear_queues while a port works through its batch: the page on the wire is
