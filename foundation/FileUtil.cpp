@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 namespace nv {
@@ -73,28 +74,23 @@ bool writeAll(int fd, std::string_view data) {
 
 }  // namespace
 
-bool writeFileAtomic(const fs::path& path, std::string_view data, mode_t newMode,
-                     std::string* error) {
+namespace {
+
+// Temporary file, `prepare` on its descriptor (mode, owner), data, fsync,
+// rename over `path`, fsync of the folder.
+bool replaceFile(const fs::path& path, std::string_view data, mode_t createMode,
+                 const std::function<bool(int)>& prepare, std::string* error) {
     static std::atomic<unsigned> counter{0};
     fs::path dir = path.parent_path().empty() ? fs::path(".") : path.parent_path();
     std::string tmp = (dir / ("." + path.filename().string() + ".tmp." + std::to_string(::getpid()) +
                               "." + std::to_string(counter++)))
                           .string();
-    struct stat st {};
-    bool existed = ::stat(path.c_str(), &st) == 0;
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, existed ? (st.st_mode & 07777) : newMode);
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, createMode);
     if (fd < 0) {
         if (error) *error = errnoText("cannot create " + tmp);
         return false;
     }
-    bool ok = true;
-    if (existed) {
-        // Keep the replaced file's permissions and group; the umask must not widen or narrow them.
-        if (::fchmod(fd, st.st_mode & 07777) != 0) ok = false;
-        if (ok && ::fchown(fd, static_cast<uid_t>(-1), st.st_gid) != 0 && errno != EPERM) ok = false;
-    } else if (::fchmod(fd, newMode) != 0) {
-        ok = false;
-    }
+    bool ok = prepare(fd);
     if (ok) ok = writeAll(fd, data);
     if (ok) ok = ::fsync(fd) == 0;
     if (!ok && error) *error = errnoText("cannot write " + tmp);
@@ -113,6 +109,36 @@ bool writeFileAtomic(const fs::path& path, std::string_view data, mode_t newMode
         ::close(dfd);
     }
     return true;
+}
+
+}  // namespace
+
+bool writeFileAtomic(const fs::path& path, std::string_view data, mode_t newMode, std::string* error) {
+    struct stat st {};
+    const bool existed = ::stat(path.c_str(), &st) == 0;
+    return replaceFile(
+        path, data, existed ? (st.st_mode & 07777) : newMode,
+        [&](int fd) {
+            if (!existed) return ::fchmod(fd, newMode) == 0;
+            // Keep the replaced file's permissions and group; the umask must not widen or narrow them.
+            if (::fchmod(fd, st.st_mode & 07777) != 0) return false;
+            return ::fchown(fd, static_cast<uid_t>(-1), st.st_gid) == 0 || errno == EPERM;
+        },
+        error);
+}
+
+bool writeFileAtomic(const fs::path& path, std::string_view data, const FileOwnership& owner, std::string* error) {
+    return replaceFile(
+        path, data, owner.mode & 07777,
+        [&](int fd) {
+            if (::fchown(fd, owner.uid, owner.gid) != 0) {
+                if (errno != EPERM) return false;
+                if (::fchown(fd, static_cast<uid_t>(-1), owner.gid) != 0 && errno != EPERM) return false;
+            }
+            // After the owner: a change of owner clears the set-id bits.
+            return ::fchmod(fd, owner.mode & 07777) == 0;
+        },
+        error);
 }
 
 FileLock::FileLock(const fs::path& path, Mode mode, bool create) {

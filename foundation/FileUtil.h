@@ -29,6 +29,18 @@ bool readWholeFile(const std::filesystem::path& path, std::string& out);
 bool writeFileAtomic(const std::filesystem::path& path, std::string_view data,
                      mode_t newMode = 0644, std::string* error = nullptr);
 
+// Who a written file belongs to and its permission bits.
+struct FileOwnership {
+    mode_t mode = 0644;
+    uid_t uid = static_cast<uid_t>(-1);
+    gid_t gid = static_cast<gid_t>(-1);
+};
+// The same, but the new file takes `owner`'s mode, owner and group whatever
+// was there before. A process that may not give a file away (not root) keeps
+// itself as owner and sets the group where it may.
+bool writeFileAtomic(const std::filesystem::path& path, std::string_view data, const FileOwnership& owner,
+                     std::string* error = nullptr);
+
 // Advisory whole-file lock (flock) on its own descriptor; released on destruction.
 // Processes that share the data files take it around read-modify-write sequences.
 class FileLock {

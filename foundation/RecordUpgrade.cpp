@@ -245,13 +245,17 @@ UpgradeResult UpdateRecordFile(std::string_view recName, const fs::path& fileNam
         failure = std::string(uk->dbName) + " Not Updated! Cannot Read " + path.string();
     } else {
         std::string converted = convert(*uk, old, static_cast<std::size_t>(oldSize), oldVersion);
+        // The new file and the backup belong to whoever owned the old one: an
+        // operator's file upgraded by the service running as root stays the
+        // operator's, so the manager can still save it.
         struct stat st {};
-        mode_t mode = ::fstat(file->fd(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+        FileOwnership owner;
+        if (::fstat(file->fd(), &st) == 0) owner = {st.st_mode & 07777, st.st_uid, st.st_gid};
         fs::path backup = resolveFileNoCase(path.parent_path(), uk->convertedBackup);
         std::string why;
         // The backup copy is safe on disk before the new file replaces the old one in
         // a single rename, so the data file is there at every moment.
-        if (!writeFileAtomic(backup, old, mode, &why) || !writeFileAtomic(path, converted, mode, &why))
+        if (!writeFileAtomic(backup, old, owner, &why) || !writeFileAtomic(path, converted, owner, &why))
             failure = std::string(uk->dbName) + " Not Updated! " + why;
     }
     file.reset();

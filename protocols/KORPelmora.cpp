@@ -140,6 +140,7 @@ TKORPelmora::~TKORPelmora() {
     m_destroying.store(true);
     try {
         SetWaitForCall(false);
+        Drop();
         Close();
     } catch (...) {
     }
@@ -308,7 +309,7 @@ void TKORPelmora::reportClosed() {
 }
 
 bool TKORPelmora::Drop() {
-    const bool wasConnected = m_connected.exchange(false);
+    m_connected.store(false);
     bDropped.store(true);
     if (!onReadingThread()) {
         // The reading thread owns the port: wake it, it closes.
@@ -317,7 +318,9 @@ bool TKORPelmora::Drop() {
         if (m_line->stream()) m_line->drop();
         m_channel.reset();
     }
-    if (wasConnected && OnDropCall) {
+    // Every drop is reported, also one after the far end already went (a
+    // direct line whose peer closed is no longer marked connected here).
+    if (OnDropCall) {
         try {
             OnDropCall(*this);
         } catch (...) {

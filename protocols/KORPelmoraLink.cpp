@@ -56,7 +56,9 @@ void TKORPelmora::ServeLink() {
             continue;
         }
         if (got == BlockRead::None) {
-            if (!m_connected.load() || !m_armed.load()) return;
+            if (!m_armed.load()) return;
+            // The far end went: the loop's head drops the connection.
+            if (!m_connected.load()) continue;
             // Silence: a direct port waits for the next block; a call is
             // given up.
             m_clock.sleepFor(std::chrono::milliseconds(5));

@@ -517,7 +517,8 @@ int TKORSMSMessaging::sendParts(const std::vector<std::string>& parts, bool reve
     for (std::size_t i = 0; i < n; ++i) {
         result = sendPart(parts[reverse ? n - 1 - i : i], Rsp);
         if (result < 0) return -1;
-        if (n > 1 && i + 1 < n) pauseFor(timings().partPause);
+        // After the last part too: the modem gets its pause before the next message.
+        if (n > 1) pauseFor(timings().partPause);
     }
     return result;
 }

@@ -48,7 +48,7 @@ struct GsmTimings {
     std::chrono::milliseconds prompt{10000};      // the "> " after AT+CMGS
     std::chrono::milliseconds textSubmit{45000};  // the answer to a text part
     std::chrono::milliseconds pduSubmit{10000};   // the answer to a PDU part
-    std::chrono::milliseconds partPause{1500};    // between the parts of one message
+    std::chrono::milliseconds partPause{1500};    // after each part of a message of several
     std::chrono::milliseconds statusPause{1000};  // between AT+CPAS asks while the modem is busy
     std::chrono::milliseconds rxLine{5000};       // the text line after a "+CMT:" header
 };

@@ -48,6 +48,12 @@ void TKORSMSMessaging::TServerThread::fire(const TNotifyEvent& ev) {
 void TKORSMSMessaging::TServerThread::Execute() {
     fire(ParentComp.OnPortOpen);
     ParentComp.m_threadStarted = true;
+    // What the modem said after the last initialisation answer is no message.
+    std::this_thread::sleep_for(milliseconds(2));
+    {
+        std::lock_guard lock(ParentComp.m_modem);
+        if (ParentComp.m_comState == csReady) ParentComp.FlushRXBuf();
+    }
     while (!ParentComp.stopRequested()) {
         std::this_thread::sleep_for(kRxPoll);
         if (ParentComp.stopRequested()) break;

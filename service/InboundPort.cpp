@@ -43,7 +43,8 @@ void PelmoraPortThread::configureHost(TKORPelmora& host, const NerivalePortSecti
     // Index 0 is COM1 (ordinal 1); a number past the list names no port.
     const int ordinal = s.ComPort + 1;
     host.SetComPort(static_cast<TTapComPortNumber>(ordinal >= 0 && ordinal <= 20 ? ordinal : 0));
-    host.SetComPortSpeed(static_cast<TTapComPortBaudRate>(s.ComSpeed >= 0 && s.ComSpeed <= 12 ? s.ComSpeed : 0));
+    // A speed outside the list leaves the host's own (9600), as on the other links.
+    if (s.ComSpeed >= 0 && s.ComSpeed <= 12) host.SetComPortSpeed(static_cast<TTapComPortBaudRate>(s.ComSpeed));
     // FlowCtrl 0 none, 1 RTS/CTS, 2 XON/XOFF, 3 both.
     if (s.FlowCtrl >= 0 && s.FlowCtrl <= 3) {
         host.SetComPortHwHandshaking(s.FlowCtrl == 1 || s.FlowCtrl == 3 ? hhtRTSCTS : hhtNONE);

@@ -217,10 +217,7 @@ void TNerivaleSvcMain::BMDThread1Execute(PageRecordPtr page) {
         break;
     }
     case dtTnpp:
-        if (Cancelcall.load()) {
-            FreePageRecord(page);
-            break;
-        }
+        // A cancel is looked at once, at the start, where it gets its line.
         SendTNPPWorkerPage(page);
         break;
     case dtSmsModem:

@@ -71,7 +71,18 @@ void Spooler::execute() {
                     waiting = !m_ctx.queue.empty();
                 }
                 if (waiting && !m_ctx.sleepChecking(m_ctx.timing.spoolPagesWait, stop)) break;
-                runCycle();
+                // What a pass does not catch ends this cycle only.
+                try {
+                    runCycle();
+                } catch (const std::exception& e) {
+                    std::size_t length;
+                    {
+                        std::lock_guard<std::mutex> q(m_ctx.queueLock);
+                        length = m_ctx.queue.size();
+                    }
+                    m_ctx.log(std::string("[System] Main Queue Services Exception1: ") + e.what() +
+                              lengthAt(length, 0));
+                }
             }
         } catch (const std::exception& e) {
             m_ctx.log(std::string("[System] Main Queue Services Exception: ") + e.what());

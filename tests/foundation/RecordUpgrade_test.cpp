@@ -1,6 +1,7 @@
 #include "foundation/RecordUpgrade.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -129,6 +130,32 @@ TEST(RecordUpgrade, ConvertsEveryOlderVersionOfEveryKind) {
         EXPECT_EQ(test::readFile(dir / k.backup), old);
         EXPECT_EQ(prompt.calls.size(), 1u);
     }
+}
+
+// Run as root (the service may be): the upgraded file and its backup stay
+// the operator's, with the old file's group and mode, even where a stale
+// backup of root's was in the way.
+TEST(RecordUpgrade, NewFileAndBackupKeepTheOldOwnerGroupAndMode) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to give files away";
+    constexpr uid_t kOperator = 4242;
+    constexpr gid_t kGroup = 4343;
+    test::TempDir dir;
+    const std::string old = test::fx::header(2511, "QXDB 7.5") + Image(2511).put(0, text("Alpha")).str();
+    test::writeFile(dir / "Provider.dat", old);
+    ASSERT_EQ(::chown((dir / "Provider.dat").c_str(), kOperator, kGroup), 0);
+    ASSERT_EQ(::chmod((dir / "Provider.dat").c_str(), 0640), 0);
+    test::writeFile(dir / "Provider.bak", "stale");
+    ASSERT_EQ(::chmod((dir / "Provider.bak").c_str(), 0600), 0);
+    ScriptedPrompt prompt;
+    ASSERT_EQ(UpdateRecordFile("ProviderRec", dir / "Provider.dat", prompt), UpgradeResult::Converted);
+    for (const char* name : {"Provider.dat", "Provider.bak"}) {
+        struct stat st {};
+        ASSERT_EQ(::stat((dir / name).c_str(), &st), 0) << name;
+        EXPECT_EQ(st.st_uid, kOperator) << name;
+        EXPECT_EQ(st.st_gid, kGroup) << name;
+        EXPECT_EQ(st.st_mode & 07777, 0640u) << name;
+    }
+    EXPECT_EQ(test::readFile(dir / "Provider.bak"), old);
 }
 
 TEST(RecordUpgrade, DeliveryTypeFromLegacyFlagsLastSetWins) {

@@ -471,6 +471,34 @@ TEST_F(KORSMSMsgTest, PartsInReverseOrder) {
               (std::vector<std::string>{std::string(100, 'b') + " (END)", std::string(100, 'a') + "   (CONT.)"}));
 }
 
+// A message of several parts pauses after each of them, the last too; a
+// single part does not pause. The clock moves only by those pauses, so an
+// hour of pause is counted exactly and passes at once.
+TEST_F(KORSMSMsgTest, PauseAfterEveryPartOfASplitMessage) {
+    modem = std::make_unique<GsmModem>(GsmModemScript{});
+    std::filesystem::create_symlink(modem->devicePath(), dir / "COM1");
+    ManualClock clock;
+    auto gsm = std::make_unique<TKORSMSMessaging>(dir.path(), clock);
+    gsm->SetComPort(pnCOM1);
+    GsmTimings t;
+    t.partPause = std::chrono::hours(1);
+    t.statusPause = 0ms;
+    gsm->setTimings(t);
+    ASSERT_TRUE(gsm->OpenPort());
+    struct Case {
+        std::string message;
+        int pauses;
+    } cases[] = {{"one part", 0}, {std::string(100, 'a') + " " + std::string(100, 'b'), 2}};
+    for (const auto& c : cases) {
+        std::string rsp;
+        const auto before = clock.now();
+        EXPECT_GE(gsm->SendSMSTextMode("", "+4912345", c.message, "", false, rsp), 0) << rsp;
+        EXPECT_EQ(std::chrono::duration_cast<std::chrono::hours>(clock.now() - before).count(), c.pauses)
+            << c.message.size();
+    }
+    gsm->ClosePort();
+}
+
 TEST_F(KORSMSMsgTest, TwoSendersKeepTheirDialoguesWhole) {
     openReady({});
     auto dialogue = [](const std::string& number, const std::string& text) {

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <mutex>
 #include <thread>
@@ -309,6 +310,13 @@ TEST_F(PelmoraHostTest, PortThatGoesAwayIsOpenedAgainWhenItComesBack) {
     pty.reset();  // the peer closes its end
     ASSERT_TRUE(rec.waitFor("error: Comport Error, Port Shutting Down"));
     ASSERT_TRUE(rec.waitFor("Error establishing connection!"));
+    // The connection that ended is reported dropped, once, after the error.
+    {
+        const auto texts = rec.texts();
+        const auto err = std::find(texts.begin(), texts.end(), "error: Comport Error, Port Shutting Down");
+        EXPECT_EQ(std::count(texts.begin(), texts.end(), "drop"), 1);
+        EXPECT_NE(std::find(err, texts.end(), "drop"), texts.end());
+    }
     pty = std::make_unique<test::PtyPair>();
     link(*pty);
     ASSERT_TRUE(rec.waitFor("Direct Access Port COM1 Open!", 2));
@@ -318,6 +326,14 @@ TEST_F(PelmoraHostTest, PortThatGoesAwayIsOpenedAgainWhenItComesBack) {
     const std::string wire = frame("A,1,12345,", "back");
     send(wire);
     EXPECT_EQ(answer(wire.size() + kAck.size()), wire + kAck);
+}
+
+TEST_F(PelmoraHostTest, DestroyingAnArmedHostDisarmsDropsAndCloses) {
+    arm();
+    EXPECT_EQ(rec.count("drop"), 0u);
+    host.reset();
+    EXPECT_EQ(rec.count("close"), 1u);
+    EXPECT_EQ(rec.count("drop"), 1u);
 }
 
 TEST_F(PelmoraHostTest, PortMissingAtStartComesUpLater) {

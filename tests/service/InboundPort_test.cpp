@@ -60,6 +60,22 @@ TEST(InboundPort, SectionSetsTheHost) {
     }
 }
 
+TEST(InboundPort, SpeedOutsideTheListLeavesTheHostsDefault) {
+    test::TempDir dir;
+    for (int speed : {-1, 13, 99}) {
+        NerivalePortSection sec;
+        sec.ComSpeed = speed;
+        TKORPelmora h(dir.path());
+        PelmoraPortThread::configureHost(h, sec, dir.path(), 0);
+        EXPECT_EQ(h.ComPortSpeed(), brt9600) << speed;
+    }
+    NerivalePortSection sec;
+    sec.ComSpeed = 0;
+    TKORPelmora h(dir.path());
+    PelmoraPortThread::configureHost(h, sec, dir.path(), 0);
+    EXPECT_EQ(h.ComPortSpeed(), brt110);
+}
+
 TEST(InboundPort, HandlersWriteTheConnectionLines) {
     test::TempDir dir;
     TKORPelmora host(dir.path());

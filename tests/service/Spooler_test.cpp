@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <stdexcept>
+#include <thread>
 
 #include "service/Counters.h"
 #include "service/OutboundPorts.h"
@@ -311,6 +313,40 @@ TEST(ConnectionErrors, PageKeysComeFromTheSerialAndGoWithThePage) {
     t.forgetPage(a);
     EXPECT_EQ(t.size(), 1u);
     EXPECT_EQ(t.count(ConnectionErrors::pageKey(b)), 1);
+}
+
+
+// An exception that the passes do not catch ends its cycle with the
+// "Exception1" line; the spooler goes on with the next cycle, without
+// announcing itself again.
+TEST_F(SpoolerTest, ExceptionOutsideThePassesEndsTheCycleOnly) {
+    ports->ctx.timing.spoolStart = std::chrono::milliseconds(0);
+    ports->ctx.timing.spoolCycle = std::chrono::milliseconds(1);
+    ports->ctx.timing.spoolPagesWait = std::chrono::milliseconds(0);
+    // The pass's own exception line cannot be written, so its exception
+    // leaves the pass.
+    ports->ctx.log = [this](std::string t) {
+        if (t.rfind("[System] Primary Queue Services Exception", 0) == 0) throw std::runtime_error("log refused");
+        std::lock_guard<std::mutex> g(m);
+        logs.push_back(std::move(t));
+    };
+    PageRecordPtr orphan = NewPageRecord();  // no recipient: the pass raises on it
+    queue.push_back(std::move(orphan));
+    spooler->start();
+    const std::string want = "[System] Main Queue Services Exception1: log refused: 1/0";
+    auto seen = [&] {
+        std::lock_guard<std::mutex> g(m);
+        return std::count(logs.begin(), logs.end(), want) >= 2;
+    };
+    for (int i = 0; i < 2000 && !seen(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    spoolStop.store(true);
+    ASSERT_TRUE(spooler->join(std::chrono::seconds(10)));
+    ASSERT_TRUE(seen());
+    std::lock_guard<std::mutex> g(m);
+    EXPECT_EQ(logs.front(), "[System] Queue Services Active, Ready To Spool Pages");
+    EXPECT_EQ(std::count(logs.begin(), logs.end(), "[System] Queue Services Active, Ready To Spool Pages"), 1);
+    EXPECT_EQ(logs.back(), "[System] Queue Services Disabled");
+    for (const auto& l : logs) EXPECT_NE(l.rfind("[System] Main Queue Services Exception: ", 0), 0u) << l;
 }
 
 }  // namespace
