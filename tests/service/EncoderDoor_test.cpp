@@ -41,6 +41,9 @@ std::string frame(const std::string& pin, const std::string& text) {
 class EncoderDoor : public ::testing::Test {
 protected:
     void SetUp() override { std::filesystem::create_symlink(pty.slavePath(), dir / "COM1"); }
+    // The host goes first: its destruction drops the line and reports it
+    // through handlers that use the members below.
+    void TearDown() override { host.reset(); }
 
     void arm(int maxLength = 230, bool truncate = false) {
         host = std::make_unique<TKORPelmora>(dir.path(), clock);

@@ -78,11 +78,12 @@ TEST(InboundPort, SpeedOutsideTheListLeavesTheHostsDefault) {
 
 TEST(InboundPort, HandlersWriteTheConnectionLines) {
     test::TempDir dir;
+    // Declared before the host: its destruction reports the drop through them.
+    std::vector<std::string> lines;
+    std::string seenRaw;
     TKORPelmora host(dir.path());
     host.FPortName = "Nerivale Port";
     host.FRawQJData = "raw block";
-    std::vector<std::string> lines;
-    std::string seenRaw;
     PelmoraPortThread::bindHandlers(
         host, [&](std::string t) { lines.push_back(std::move(t)); },
         [&](const std::string* raw, const std::string& pin, const std::string& msg, bool& submitted) {
