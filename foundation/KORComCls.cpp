@@ -14,7 +14,7 @@ void TimeCounterBase::catchUp() {
     long long count = static_cast<long long>(m_armedCount) - ticks;
     m_count = count < -1000000000LL ? -1000000000 : static_cast<int>(count);
     // Only a tick sets the flag, so a flag cleared by the user stays clear
-    // until the next tick (as with the original's timer).
+    // until the next tick (as with the Windows version's timer).
     if (m_count <= 0) m_timedOut = true;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // The page record: one page on its way through the engine, held by exactly one
-// owner at a time (the queue, a port thread or a page worker). The original's
+// owner at a time (the queue, a port thread or a page worker). The Windows version's
 // fields that no code reads are left out.
 #include <cstdint>
 #include <memory>

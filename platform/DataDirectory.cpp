@@ -40,7 +40,7 @@ InstallSettings readInstallSettingsFrom(const fs::path& confFile, const fs::path
     InstallSettings s;
     s.installFile = confFile;
     // An empty value counts as a missing one, as the empty default value of the
-    // original key did.
+    // registry key of the Windows version did.
     std::string install = ini.readString(kInstallSection, "InstallDir", "");
     s.installDir = install.empty() ? programDir : fs::path(install);
     s.installDirFromFile = !install.empty();

@@ -322,7 +322,7 @@ void TKORCom32::PollTick() {
     if (!OnReceiveData) return;
     std::string data = ReadBuffer();
     if (!data.empty()) OnReceiveData(*this, data.data(), static_cast<int>(data.size()));
-    // The original read back the mask it had set, so the watched set is what fires.
+    // The Windows version read back the mask it had set, so the watched set is what fires.
     TCommEvents watched = m_events.load();
     if (OnCommEvent && watched != 0) OnCommEvent(*this, watched);
 }

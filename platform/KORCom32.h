@@ -157,7 +157,7 @@ public:
     std::vector<std::string> GetComPortList() const;
 
     // One tick of the receive poll: delivers what arrived to OnReceiveData
-    // and the watched events to OnCommEvent. The original ran this on a window
+    // and the watched events to OnCommEvent. The Windows version ran this on a window
     // timer every ComPortPollingDelay ms; an owner that wants the events calls
     // it from its own loop.
     void PollTick();

@@ -30,7 +30,7 @@ public:
     const std::vector<std::string>& lines() const { return m_lines; }
     // The final line ("OK", "+CMS ERROR: 500", "> ").
     const std::string& finalLine() const { return m_finalLine; }
-    // The information lines run together, as the original read its replies
+    // The information lines run together, as the Windows version read its replies
     // after removing CR and LF.
     std::string text() const;
     const std::string& rest() const { return m_buffer; }

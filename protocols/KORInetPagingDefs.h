@@ -1,8 +1,8 @@
 #pragma once
-// Job records of the internet pager. The original kept them as packed records
+// Job records of the internet pager. The Windows version kept them as packed records
 // of short strings; here they are plain structs, but each text keeps its
 // capacity: the pager cuts every field to it before use (clampFields), so a
-// caller that fills a field with a longer text gets what the original sent.
+// caller that fills a field with a longer text gets what the Windows version sent.
 #include <cstddef>
 #include <cstdint>
 #include <string>

@@ -186,7 +186,7 @@ void mailSettings(CURL* h, const TSMTPData& data) {
     curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(h, CURLOPT_READFUNCTION, &readUpload);
     curl_easy_setopt(h, CURLOPT_TIMEOUT, static_cast<long>(data.TimeOut > 0 ? data.TimeOut : 60));
-    // Mail servers' certificates are accepted unchecked, as the original did.
+    // Mail servers' certificates are accepted unchecked, as the Windows version did.
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
     if (!data.User.empty()) {

@@ -116,7 +116,7 @@ bool TKORSMSMessaging::TServerThread::readIndication(std::string& buf) {
     }
 }
 
-// The number before the comma names the event, as the original's thread
+// The number before the comma names the event, as the Windows version's thread
 // message did. The sender is given without the blank after the comma.
 void TKORSMSMessaging::TServerThread::SyncRxEvent() {
     std::size_t comma = ProgressMsg.find(',');

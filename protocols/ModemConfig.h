@@ -1,6 +1,6 @@
 #pragma once
 // Modem configuration files (<name>.mcf, system.mcf). The 24-byte size header
-// of the original files stays (little-endian u32: dwTotalSize = file size,
+// of the files written by the Windows version stays (little-endian u32: dwTotalSize = file size,
 // dwNeededSize, dwUsedSize, dwStringFormat, dwStringSize, dwStringOffset = 24);
 // the block after it is our own and device-independent:
 //   "NVMCF 1" CR LF, then Key=Value CR LF lines:

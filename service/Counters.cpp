@@ -6,7 +6,7 @@ namespace nv {
 
 namespace {
 
-// Counts wrap like the original 32-bit integers instead of overflowing.
+// Counts wrap like the Windows version's 32-bit integers instead of overflowing.
 void bump(std::int32_t& c) {
     c = static_cast<std::int32_t>(static_cast<std::uint32_t>(c) + 1u);
 }

@@ -6,7 +6,7 @@
 // so any number of workers and port threads may send through the one
 // KORInetPagingComp1 at once.
 //
-// Mended against the original, on purpose:
+// Mended against the Windows version, on purpose:
 // - only a text that begins with "MSTA " is a WCTP status query;
 // - a failed send of any kind comes back as false with a reason, never as an
 //   exception that would leave a worker's page behind;

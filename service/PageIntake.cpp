@@ -50,7 +50,7 @@ std::string testPageBlock(const std::string& pin, const std::string& msg) {
 PageRecordPtr buildIntakePage(std::unique_ptr<ProviderRec> primary, std::unique_ptr<ProviderRec> secondary,
                               const std::string& pin, const std::string& msg, std::string rawBlock) {
     PageRecordPtr page = NewPageRecord();
-    // The server's name without the NUL the original stored after it.
+    // The server's name without the NUL the Windows version stored after it.
     page->Originator = kOriginator;
     auto user = std::make_unique<UserRec>();
     user->setUserID(kOriginator);

@@ -3,7 +3,7 @@
 // finishes with the page or hands it to the queue on its way to the secondary
 // provider.
 //
-// Mended against the original, on purpose:
+// Mended against the Windows version, on purpose:
 // - a failed page raises the error counter once and updates the statistics
 //   once, whatever branch it takes;
 // - an encoder port that is not open fails the page instead of dropping it

@@ -3,7 +3,7 @@
 // SMPP 3.4 or CIMD2, cut into numbered parts, one connection and bind per part.
 // It runs on the calling thread (a page worker or a port thread).
 //
-// Mended against the original, on purpose:
+// Mended against the Windows version, on purpose:
 // - the shared cancel flag is only read, never cleared per page;
 // - a cancel during the connect wait fails the part; nothing is submitted on a
 //   dropped connection, and a part the centre accepted counts as delivered;

@@ -3,7 +3,7 @@
 // at start with its status line, its log handler, and SendSMSPage, which cuts
 // a page into labelled parts and hands them to the modem one by one.
 //
-// Mended against the original, on purpose:
+// Mended against the Windows version, on purpose:
 // - the cut leaves room for the label and the mark: every part, as sent, fits
 //   one SMS of 160 characters, so the modem never cuts a part again;
 // - the not-open reply names the port of [SMS] COMPort (the provider's port

@@ -53,7 +53,7 @@ std::string takeWord(std::string& rest) {
     return word;
 }
 
-// The port text as the original's integer conversion took it.
+// The port text as the Windows version's integer conversion took it.
 bool portNumber(const std::string& text, std::uint16_t& port, std::string& error) {
     std::string t = trimmed(text);
     long value = 0;

@@ -3,7 +3,7 @@
 // numbered parts, one whole SNPP dialogue (its own connection) per part. It
 // runs on the calling thread (a page worker or a port thread) and starts none.
 //
-// Mended against the original, on purpose:
+// Mended against the Windows version, on purpose:
 // - the shared cancel flag is only read, never cleared: clearing it per page
 //   undid an operator's cancel that other threads had not seen yet;
 // - a part the server accepted counts as delivered even when a cancel comes

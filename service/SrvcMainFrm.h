@@ -1,7 +1,7 @@
 #pragma once
 // TNerivaleSvcMain: the engine. It owns every component, list, lock and counter
 // of the gateway and runs on the engine thread's event loop. Construction is the
-// original form's creation, destruction its FormDestroy (which stops the gateway
+// Windows version's form creation, destruction its FormDestroy (which stops the gateway
 // once).
 //
 // Threads: log lines, counter changes and pipe messages are posted to the loop

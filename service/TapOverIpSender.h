@@ -3,7 +3,7 @@
 // and dropped; and the engine's TAP handlers, which turn a pager's events into
 // log lines (the port threads bind them to their own pagers too).
 //
-// Mended against the original, on purpose: the Nextel marker loses the "(N"
+// Mended against the Windows version, on purpose: the Nextel marker loses the "(N"
 // that begins it, not the first "(N" anywhere in the text.
 #include <filesystem>
 #include <functional>

@@ -90,7 +90,7 @@ TEST(RecordLayout, TextFieldsClampDamagedLengthAndCutLongText) {
     r.data()[0] = 200;
     EXPECT_EQ(r.CompanyName().size(), 35u);
 
-    // A shorter text leaves the unused tail as it was (as the original stores it).
+    // A shorter text leaves the unused tail as it was (as the Windows version stores it).
     r.setCompanyName("ab");
     EXPECT_EQ(bytesAt(r.data(), 0, 4), test::fromHex("02616278"));
 }

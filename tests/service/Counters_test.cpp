@@ -57,7 +57,7 @@ TEST(Counters, UpdateMessageHasNoFinalLineEnd) {
     EXPECT_EQ(Counters::counterUpdateMessage(14, 1), "cmd=cntrupd\r\ncounter=14\r\nvalue=1");
     Counters c;
     c.ErrorCount = 2147483647;
-    c.apply(kCtError, 0);  // wraps like the original 32-bit integer
+    c.apply(kCtError, 0);  // wraps like the Windows version's 32-bit integer
     EXPECT_EQ(c.ErrorCount, -2147483647 - 1);
 }
 

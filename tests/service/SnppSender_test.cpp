@@ -106,7 +106,7 @@ TEST(SnppSender, OneWayPageExactDialogueAndLog) {
     SnppRun run;
     SnppPage page = pageFor(peer.port(), "Hello there");
     page.login = "user secret";
-    page.callerId = "5550000";  // set on the original's client only; never on the wire
+    page.callerId = "5550000";  // set on the Windows version's client only; never on the wire
     std::string id = "keep", reply;
     ASSERT_TRUE(run.sender().send(page, id, reply));
     EXPECT_EQ(reply, "Message Sent Successfully");
