@@ -15,27 +15,14 @@
 #include "platform/EventLoop.h"
 #include "platform/LocalPipe.h"
 #include "tests/peers/TestSupport.h"
+#include "tests/platform/PipeClientSupport.h"
 
 namespace nv {
 namespace {
 using namespace std::chrono_literals;
 
-int connectRaw(const std::filesystem::path& path, bool nonBlocking = false) {
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, path.c_str(), sizeof(addr.sun_path) - 1);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-void pumpUntil(EventLoop& loop, const std::function<bool()>& cond) {
-    auto until = std::chrono::steady_clock::now() + 10s;
-    while (!cond() && std::chrono::steady_clock::now() < until) loop.pumpFor(10ms);
-}
+using test::connectRaw;
+using test::pumpUntil;
 
 TEST(CommandSocketDoor, ConnectionsBeyondTheCapWaitInTheBacklogAndAreServedInOrder) {
     test::TempDir dir;
