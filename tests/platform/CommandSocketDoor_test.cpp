@@ -104,6 +104,12 @@ TEST(CommandSocketDoor, BytesHeldAcrossConnectionsStayUnderTheCap) {
 }
 
 TEST(CommandSocketDoor, OutOfDescriptorsAcceptingPausesAndResumes) {
+#ifdef NV_SANITIZED
+    // The sanitizers' runtime opens descriptors of its own while it checks a call
+    // (UBSan's type check tests memory through a pipe), so with none left it
+    // reports faults that are not there.
+    GTEST_SKIP() << "needs a process without a sanitizer runtime";
+#endif
     test::TempDir dir;
     EventLoop loop;
     std::vector<std::string> got;
