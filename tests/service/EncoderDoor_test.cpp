@@ -159,10 +159,12 @@ TEST_F(EncoderDoor, AnEndlessBlockIsAnsweredInputBufferOverflowAndReadingResumes
 }
 
 TEST_F(EncoderDoor, WithoutALengthLimitTheBlockCapUsesTheAllowance) {
-    arm(0, false);
-    EXPECT_EQ(host->blockCap(), TKORPelmora::kUnlimitedTextAllowance + TKORPelmora::kBlockSlack);
-    host->MaxMsgLength = -5;
-    EXPECT_EQ(host->blockCap(), TKORPelmora::kUnlimitedTextAllowance + TKORPelmora::kBlockSlack);
+    // No line needed: the settings are changed only while no reading thread runs.
+    TKORPelmora idle(dir.path(), clock);
+    idle.MaxMsgLength = 0;
+    EXPECT_EQ(idle.blockCap(), TKORPelmora::kUnlimitedTextAllowance + TKORPelmora::kBlockSlack);
+    idle.MaxMsgLength = -5;
+    EXPECT_EQ(idle.blockCap(), TKORPelmora::kUnlimitedTextAllowance + TKORPelmora::kBlockSlack);
 }
 
 TEST(EncoderDoorConfig, NegativeLengthIsTheDefaultWithOneLineZeroStaysNoLimit) {
