@@ -1,0 +1,25 @@
+cmake_minimum_required(VERSION 3.25)
+# Fails when a unit of DIR includes a header of a folder above its layer.
+# cmake -DDIR=<folder> -DALLOWED=<folder;folder> [-DSTAMP=<file>] -P CheckIncludes.cmake
+# The folders are the libraries' layers: a folder may include its own headers
+# and those of the folders it links, never one that links it.
+set(_layers foundation platform protocols service manager tester)
+file(GLOB _units ${DIR}/*.h ${DIR}/*.cpp)
+get_filename_component(_self ${DIR} NAME)
+set(_bad "")
+foreach(_unit IN LISTS _units)
+  file(STRINGS ${_unit} _lines REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<][a-z]+/")
+  foreach(_line IN LISTS _lines)
+    string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*[\"<]([a-z]+)/.*$" "\\1" _folder "${_line}")
+    if(_folder IN_LIST _layers AND NOT _folder STREQUAL _self AND NOT _folder IN_LIST ALLOWED)
+      get_filename_component(_name ${_unit} NAME)
+      string(APPEND _bad "\n  ${_self}/${_name}: ${_line}")
+    endif()
+  endforeach()
+endforeach()
+if(_bad)
+  message(FATAL_ERROR "Include above the layer of ${_self}/ (it may include ${ALLOWED}):${_bad}")
+endif()
+if(STAMP)
+  file(TOUCH ${STAMP})
+endif()
