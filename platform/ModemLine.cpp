@@ -144,7 +144,7 @@ public:
         }
         return out;
     }
-    bool writeAll(const std::string& data, std::chrono::milliseconds timeout) override {
+    bool writeAll(std::string_view data, std::chrono::milliseconds timeout) override {
         if (m_lost) return false;
         return m_port.writeAll(data.data(), data.size(), timeout);
     }

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "foundation/Clock.h"
+#include "platform/ByteStream.h"
 
 namespace nv {
 
@@ -114,16 +115,12 @@ private:
     void* m_slots[kSlots] = {};
 };
 
-// The connected call's data, read and written by the line's user.
-class ModemStream {
+// The connected call's data, read and written by the line's user; up() turns
+// false once the carrier is gone.
+class ModemStream : public ByteStream {
 public:
-    virtual ~ModemStream() = default;
-    virtual std::string readAvailable(std::size_t maxBytes) = 0;
-    virtual bool writeAll(const std::string& data, std::chrono::milliseconds timeout) = 0;
+    // Discards what arrived and was not read yet.
     virtual void flushInput() = 0;
-    // Waits (real time) until bytes may be read; false on time-out.
-    virtual bool waitReadable(std::chrono::milliseconds timeout) = 0;
-    virtual bool up() const = 0;
 };
 
 class ModemLine {

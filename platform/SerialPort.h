@@ -23,8 +23,11 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include <termios.h>
+
+#include "platform/ByteStream.h"
 
 namespace nv {
 
@@ -122,6 +125,25 @@ private:
     std::atomic<bool> m_cancelled{false};
     int m_baud = 9600;
     std::filesystem::path m_device;
+};
+
+// A SerialPort as the dialogues' ByteStream: up() while the port is open
+// (a direct line has no carrier to lose). The port outlives the adapter.
+class SerialByteStream final : public ByteStream {
+public:
+    explicit SerialByteStream(SerialPort& port) : m_port(port) {}
+    std::string readAvailable(std::size_t maxBytes) override { return m_port.readAvailable(maxBytes); }
+    bool waitReadable(std::chrono::milliseconds timeout) override {
+        return m_port.waitReadable(timeout) == SerialPort::WaitResult::Readable;
+    }
+    bool writeAll(std::string_view data, std::chrono::milliseconds timeout) override {
+        return m_port.writeAll(data.data(), data.size(), timeout);
+    }
+    bool up() const override { return m_port.isOpen(); }
+    SerialPort& port() { return m_port; }
+
+private:
+    SerialPort& m_port;
 };
 
 }  // namespace nv

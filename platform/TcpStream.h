@@ -19,6 +19,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/ByteStream.h"
+
 namespace nv {
 
 struct TlsOptions {
@@ -77,6 +79,24 @@ public:
 private:
     struct Impl;
     std::unique_ptr<Impl> m;
+};
+
+// A TcpStream as the dialogues' ByteStream; up() is connected(). The stream
+// outlives the adapter, and cancel() and close() stay with the owner.
+class TcpByteStream final : public ByteStream {
+public:
+    explicit TcpByteStream(TcpStream& tcp) : m_tcp(tcp) {}
+    std::string readAvailable(std::size_t maxBytes) override { return m_tcp.readAvailable(maxBytes); }
+    bool waitReadable(std::chrono::milliseconds timeout) override { return m_tcp.waitReadable(timeout); }
+    // Nothing to send is a success, as no byte could be lost.
+    bool writeAll(std::string_view data, std::chrono::milliseconds timeout) override {
+        return data.empty() || m_tcp.writeAll(data, timeout) == static_cast<long>(data.size());
+    }
+    bool up() const override { return m_tcp.connected(); }
+    TcpStream& tcp() { return m_tcp; }
+
+private:
+    TcpStream& m_tcp;
 };
 
 }  // namespace nv
