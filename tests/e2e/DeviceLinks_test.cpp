@@ -42,7 +42,7 @@ TEST_F(DeviceLinksE2e, DevicesOpenAtStartAndCarryTestPages) {
     link(1, tnppLine.slavePath());
     link(7, encoderLine.slavePath());
     link(3, modem.devicePath());
-    test::writeFile(dir / "Nerivale.ini", "[Nerivale]\r\nInstallDir=" + dir.path().string() + "\r\n");
+    test::writeInstallFile(dir.path());
     test::writeFile(dir / "Config.Dat",
                     "[TNPP]\r\nEnableTNPP=1\r\nDestAddr=1\r\nSourceAddr=2\r\n"
                     "[Brevicor Port]\r\nEnabled=1\r\n"

@@ -29,10 +29,9 @@ std::string engineFrame(const std::string& pin, const std::string& text) {
 class InboundPortTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        test::writeFile(dir / "Nerivale.ini", "[Nerivale]\r\nInstallDir=" + dir.path().string() + "\r\n");
+        test::writeInstallFile(dir.path());
         test::writeFile(dir / "Config.Dat",
-                        "[Nerivale Port]\r\nEnabled=1\r\nComPort=0\r\nComSpeed=6\r\nDataSettings=1\r\n"
-                        "FlowCtrl=0\r\nLength=230\r\nTruncateMsgs=0\r\n");
+                        test::kInboundPortSection);
         test::writeFile(dir / "NpaNxxRoute.dat",
                         test::routeFile({
                             {.name = "Default", .npanxx = "0000000000", .provider = "TNPP"},

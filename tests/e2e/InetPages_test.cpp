@@ -43,7 +43,7 @@ TEST(ZQSvcInetPages, TestPagesGoOutByWctpMailAndSmpp) {
     test::SmppCentre centre;
     test::LoopbackServer smsc([&](test::PeerConnection& c) { centre.serve(c); });
 
-    test::writeFile(dir / "Nerivale.ini", "[Nerivale]\r\nInstallDir=" + dir.path().string() + "\r\n");
+    test::writeInstallFile(dir.path());
     test::writeFile(dir / "Config.Dat", "[Nerivale Port]\r\nEnabled=0\r\n[SMTP]\r\nEnabled=1\r\nServer=127.0.0.1\r\n"
                                         "Port=" + std::to_string(smtp.port()) + "\r\n");
     test::writeFile(dir / "NpaNxxRoute.dat",

@@ -14,7 +14,7 @@ bool contains(const std::string& text, const std::string& part) { return text.fi
 
 TEST(StartDoor, StartNamesInstallFileAndDataDirectoryAndEchoesLogLinesWithV) {
     test::TempDir dir;
-    test::writeFile(dir / "Nerivale.ini", "[Nerivale]\r\nInstallDir=" + dir.path().string() + "\r\n");
+    test::writeInstallFile(dir.path());
     test::writeFile(dir / "Config.Dat", "[Nerivale Port]\r\nEnabled=0\r\n");
     test::LogWatch log{dir.path()};
     test::ZQSvcProcess run(ZQSVC_PATH, dir / "Nerivale.ini", dir.path(), {"-v"});
@@ -35,8 +35,7 @@ TEST(StartDoor, StartNamesInstallFileAndDataDirectoryAndEchoesLogLinesWithV) {
 TEST(StartDoor, MissingConfigDatIsSaidLoudlyWithTheDirectoryUsedInstead) {
     test::TempDir dir;
     std::filesystem::create_directory(dir / "common");
-    test::writeFile(dir / "Nerivale.ini", "[Nerivale]\r\nInstallDir=" + dir.path().string() +
-                                              "\r\nCommonAppData=" + (dir / "common").string() + "\r\n");
+    test::writeInstallFile(dir.path(), "CommonAppData=" + (dir / "common").string() + "\r\n");
     const auto dataDir = dir / "common/KOR/Nerivale/Users/All Users";
     test::LogWatch log{dataDir};
     test::ZQSvcProcess run(ZQSVC_PATH, dir / "Nerivale.ini", dir.path());

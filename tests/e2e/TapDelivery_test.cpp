@@ -18,7 +18,7 @@ using namespace std::chrono_literals;
 class TapDeliveryTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        test::writeFile(dir / "Nerivale.ini", "[Nerivale]\r\nInstallDir=" + dir.path().string() + "\r\n");
+        test::writeInstallFile(dir.path());
         test::writeFile(dir / "Config.Dat", "[Nerivale Port]\r\nEnabled=0\r\n");
         manager = std::make_unique<test::FakeManager>(dir / "PelmoraConfig");
     }

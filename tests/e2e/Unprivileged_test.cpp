@@ -58,7 +58,7 @@ TEST(UnprivilegedService, AccountOutsideTheGroupIsToldWhichGroupToJoin) {
     ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
     test::writeFile(dir / "Config.Dat", "[Nerivale Port]\r\nEnabled=0\r\n");
     ::chmod((dir / "Config.Dat").c_str(), 0644);
-    test::writeFile(dir / "Nerivale.ini", "[Nerivale]\r\nInstallDir=" + dir.path().string() + "\r\n");
+    test::writeInstallFile(dir.path());
     test::ZQSvcProcess service("/bin/sh", dir / "Nerivale.ini", dir.path(), asServiceUser());
     EXPECT_EQ(service.waitExit(10s), std::optional<int>(1));
     std::string err = test::readFile(dir / "stderr.txt");
@@ -80,8 +80,7 @@ TEST(UnprivilegedService, PageFromThePtyIsDeliveredToAnSnppServer) {
     ASSERT_NE(snpp.port(), 0);
     test::writeFile(dir / "Nerivale.ini", "[Nerivale]\r\nInstallDir=" + data.string() + "\r\n");
     operatorFile(data / "Config.Dat",
-                 "[Nerivale Port]\r\nEnabled=1\r\nComPort=0\r\nComSpeed=6\r\nDataSettings=1\r\nFlowCtrl=0\r\n"
-                 "Length=230\r\nTruncateMsgs=0\r\n",
+                 test::kInboundPortSection,
                  0640);
     operatorFile(data / "NpaNxxRoute.dat",
                  test::routeFile({{.name = "Default", .npanxx = "0000000000", .provider = "Acme SNPP"}}), 0660);

@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/peers/TestSupport.h"
+
 extern char** environ;
 
 namespace nv::test {
@@ -75,5 +77,17 @@ private:
     pid_t m_pid = -1;
     bool m_exited = false;
 };
+
+// The install file of a run whose data directory is `dir` itself, plus `extra`
+// lines of its [Nerivale] section ("Key=value\r\n" each).
+inline void writeInstallFile(const std::filesystem::path& dir, const std::string& extra = {}) {
+    writeFile(dir / "Nerivale.ini", "[Nerivale]\r\nInstallDir=" + dir.string() + "\r\n" + extra);
+}
+
+// Config.Dat's inbound port section: COM1 at 9600, 8,N,1, no flow control,
+// blocks of up to 230 characters, long texts refused rather than cut.
+inline constexpr const char* kInboundPortSection =
+    "[Nerivale Port]\r\nEnabled=1\r\nComPort=0\r\nComSpeed=6\r\nDataSettings=1\r\nFlowCtrl=0\r\n"
+    "Length=230\r\nTruncateMsgs=0\r\n";
 
 }  // namespace nv::test

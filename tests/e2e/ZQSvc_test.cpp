@@ -19,7 +19,7 @@ using namespace std::chrono_literals;
 class ZQSvcTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        test::writeFile(dir / "Nerivale.ini", "[Nerivale]\r\nInstallDir=" + dir.path().string() + "\r\n");
+        test::writeInstallFile(dir.path());
         // Config.Dat in the install directory makes it the data directory.
         test::writeFile(dir / "Config.Dat", "[Nerivale Port]\r\nEnabled=0\r\n");
         manager = std::make_unique<test::FakeManager>(dir / "PelmoraConfig");
@@ -174,8 +174,7 @@ TEST(ZQSvcInstall, InstallAndUninstallManageTheUnit) {
     test::TempDir dir;
     test::SystemctlStub systemd;
     test::AccountsRoot accounts("pager:x:1500:1500::/home/pager:/bin/sh\n");
-    test::writeFile(dir / "Nerivale.ini", "[Nerivale]\r\nInstallDir=" + dir.path().string() + "\r\nCommonAppData=" +
-                                              (dir / "common").string() + "\r\n");
+    test::writeInstallFile(dir.path(), "CommonAppData=" + (dir / "common").string() + "\r\n");
     struct Step {
         std::vector<std::string> args;
         bool unitAfter;
@@ -226,8 +225,7 @@ TEST(ZQSvcDataDirectory, ADataDirectoryThatCannotBeMadeEndsTheProgramWithItsReas
     test::writeFile(dir / "blocker", "a file where a folder should be");
     // No Config.Dat in the install directory: the common data folder is used,
     // and its first level cannot be created under a plain file.
-    test::writeFile(dir / "Nerivale.ini", "[Nerivale]\r\nInstallDir=" + dir.path().string() +
-                                              "\r\nCommonAppData=" + (dir / "blocker").string() + "\r\n");
+    test::writeInstallFile(dir.path(), "CommonAppData=" + (dir / "blocker").string() + "\r\n");
     test::ZQSvcProcess run(ZQSVC_PATH, dir / "Nerivale.ini", dir.path());
     EXPECT_EQ(run.waitExit(10s), std::optional<int>(1));
     EXPECT_NE(test::readFile(dir / "stderr.txt").find("blocker"), std::string::npos)

@@ -15,7 +15,7 @@ namespace {
 class MainWindowEndToEnd : public test::MainWindowFixture {};
 
 TEST_F(MainWindowEndToEnd, TestPageReachesTheServiceAndItsLogLinesShow) {
-    test::writeFile(dir / "Nerivale.ini", "[Nerivale]\r\nInstallDir=" + dir.path().string() + "\r\n");
+    test::writeInstallFile(dir.path());
     // Config.Dat in the install directory makes it the data directory; no inbound port.
     test::writeFile(dir / "Config.Dat", "[Nerivale Port]\r\nEnabled=0\r\n");
     open("loaded active", /*withServiceListener=*/false);

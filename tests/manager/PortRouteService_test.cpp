@@ -31,7 +31,7 @@ constexpr auto kPageBound = 120s;
 class PortRouteServiceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        test::writeFile(dir / "Nerivale.ini", "[Nerivale]\r\nInstallDir=" + dir.path().string() + "\r\n");
+        test::writeInstallFile(dir.path());
         test::writeFile(dir / "Config.Dat", "[Nerivale Port]\r\nEnabled=0\r\n");
         manager = std::make_unique<test::FakeManager>(dir / "PelmoraConfig");
         pty.holdSlave();

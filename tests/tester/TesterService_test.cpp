@@ -34,10 +34,9 @@ protected:
                      QStringLiteral("pty,raw,echo=0,link=") + QString::fromStdString((dir / "COM2").string())});
         ASSERT_TRUE(socat.waitForStarted(5000)) << "socat is missing: scripts/deps.sh installs it";
         ASSERT_TRUE(log.waitUntil([&] { return std::filesystem::exists(dir / "COM1") && std::filesystem::exists(dir / "COM2"); }, 10s));
-        test::writeFile(dir / "Nerivale.ini", "[Nerivale]\r\nInstallDir=" + dir.path().string() + "\r\n");
+        test::writeInstallFile(dir.path());
         test::writeFile(dir / "Config.Dat",
-                        "[Nerivale Port]\r\nEnabled=1\r\nComPort=0\r\nComSpeed=6\r\nDataSettings=1\r\n"
-                        "FlowCtrl=0\r\nLength=230\r\nTruncateMsgs=0\r\n");
+                        test::kInboundPortSection);
         test::writeFile(dir / "NpaNxxRoute.dat",
                         test::routeFile({
                             {.name = "Default", .npanxx = "0000000000", .provider = "TNPP"},
