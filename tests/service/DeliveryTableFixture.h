@@ -183,12 +183,15 @@ protected:
     // intake counts: the engine's start-up lines and updates come before it.
     Outcome runPage(const std::string& lastLine, std::size_t n, std::size_t counterUpdates) {
         if (m_portThreads) {
-            // The pipe keeps the engine's order: once this line arrived, so
-            // did the start's counter updates.
-            log.waitForLine("[System] All Services Active!", 1, 10s);
-            settle();
-            manager->waitFor([](const std::string& m) { return m.find("All Services Active!") != std::string::npos; },
-                             5s);
+            // The start's last lines (the inbound port's comes from its own
+            // thread); the pipe keeps the engine's order, so once both arrived
+            // there, so did the start's counter updates.
+            for (const char* text : {"[System] All Services Active!",
+                                     "[Nerivale Connection] No Port Information Specified For Nerivale Port"}) {
+                log.waitForLine(text, 1, 10s);
+                settle();
+                manager->waitFor([text](const std::string& m) { return m.find(text) != std::string::npos; }, 5s);
+            }
         }
         const std::size_t countersBefore = counterMessages().size();
         const std::size_t linesBefore = logTexts().size();
@@ -196,22 +199,19 @@ protected:
         log.waitForLine(lastLine, n, 30s);
         log.waitUntil([&] { return counterMessages().size() >= countersBefore + counterUpdates; }, 5000ms);
         settle();
-        if (m_portThreads) engine->StopServer();
-        settle();
         Outcome out;
-        loop.pumpFor(20ms);
         const auto counters = counterMessages();
         out.counters.assign(counters.begin() + static_cast<std::ptrdiff_t>(countersBefore), counters.end());
         for (int i = 0; i < 2; ++i) out.attempts.push_back(attemptsOf(i));
         const auto all = logTexts();
         for (std::size_t i = linesBefore; i < all.size(); ++i) {
             std::string line = all[i];
-            if (line.rfind("[System]", 0) == 0) continue;  // the engine's stop
             for (const auto& port : m_ports)
                 for (auto at = line.find(port); at != std::string::npos; at = line.find(port, at))
                     line.replace(at, port.size(), "<port>");
             out.lines.push_back(line);
         }
+        if (m_portThreads) engine->StopServer();
         const std::string file = readFile(dir / "Provider.dat");
         std::string masked = file, original = m_providerFile;
         for (std::size_t rec = 0; kProviderHeader + (rec + 1) * kProviderSize <= file.size(); ++rec) {
