@@ -57,7 +57,9 @@ TKORAlpaPage::TKORAlpaPage(std::filesystem::path dataDir, Clock& clock)
     : m_clock(clock),
       m_dataDir(std::move(dataDir)),
       fTCPTap(std::make_unique<TcpStream>()),
-      m_direct(std::make_unique<SerialPort>()) {}
+      m_direct(std::make_unique<SerialPort>()),
+      m_tcpBytes(std::make_unique<TcpByteStream>(*fTCPTap)),
+      m_directBytes(std::make_unique<SerialByteStream>(*m_direct)) {}
 
 TKORAlpaPage::~TKORAlpaPage() {
     // Nothing thrown here may leave: a raise in a destructor ends the process.

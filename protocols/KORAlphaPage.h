@@ -27,6 +27,9 @@ namespace nv {
 
 class TcpStream;
 class SerialPort;
+class ByteStream;
+class TcpByteStream;
+class SerialByteStream;
 
 enum TAOpMode { opmaModem, opmaDirect, opmaTCP };
 enum TAComPortNumber {
@@ -187,6 +190,11 @@ public:
     // Runs what the thread's message loop ran: the modem line's messages.
     void pump();
 
+    // The dialogue reads and writes `stream` instead of the mode's transport
+    // (tests and fuzz targets drive it with scripted bytes); nullptr returns
+    // to the transport. The caller keeps it alive while attached.
+    void attachStream(ByteStream* stream) { m_attached = stream; }
+
 private:
     friend class TapLineRouter;
     struct Part;
@@ -213,12 +221,20 @@ private:
     void closeStream();
     std::string readTransport(std::size_t maxBytes);
     bool transportUp();
+    // The stream the dialogue uses: the attached one, TCP in TCP mode, else
+    // serialStream().
+    ByteStream* lineStream();
+    // The direct port while it is open, else the modem call (when connected).
+    ByteStream* serialStream();
     void releaseSlot();
 
     Clock& m_clock;
     std::filesystem::path m_dataDir;
     std::unique_ptr<TcpStream> fTCPTap;
     std::unique_ptr<SerialPort> m_direct;
+    std::unique_ptr<TcpByteStream> m_tcpBytes;
+    std::unique_ptr<SerialByteStream> m_directBytes;
+    ByteStream* m_attached = nullptr;
     std::unique_ptr<ModemLine> m_line;
     bool fInitTap = false;
     int m_slot = -1;

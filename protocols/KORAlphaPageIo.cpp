@@ -1,5 +1,5 @@
 // TKORAlpaPage: the reply wait and the transports (TCP, the direct serial port,
-// the modem call's stream).
+// the modem call's stream), each read and written as a ByteStream.
 #include "foundation/KORComCls.h"
 #include "foundation/ReplyMatcher.h"
 #include "platform/KORINetSocketHelper.h"
@@ -40,9 +40,22 @@ void TKORAlpaPage::openDirectPort() {
     }
 }
 
+ByteStream* TKORAlpaPage::serialStream() {
+    if (m_direct->isOpen()) return m_directBytes.get();
+    return m_line ? m_line->stream() : nullptr;
+}
+
+ByteStream* TKORAlpaPage::lineStream() {
+    if (m_attached) return m_attached;
+    if (DeviceOperationMode == opmaTCP) return m_tcpBytes.get();
+    return serialStream();
+}
+
 bool TKORAlpaPage::transportUp() {
+    if (m_attached) return m_attached->up();
     switch (DeviceOperationMode) {
-    case opmaTCP: return fTCPTap->connected();
+    case opmaTCP: return m_tcpBytes->up();
+    // A modem call counts on a direct line while its stream exists.
     case opmaDirect: return m_direct->isOpen() || (m_line && m_line->stream());
     case opmaModem: return m_line && m_line->stream() && m_line->stream()->up();
     }
@@ -58,13 +71,7 @@ std::string TKORAlpaPage::readTransport(std::size_t maxBytes) {
         if (out.size() == maxBytes) return out;
         maxBytes -= out.size();
     }
-    if (DeviceOperationMode == opmaTCP) {
-        if (fTCPTap->connected()) out += fTCPTap->readAvailable(maxBytes);
-    } else if (m_direct->isOpen()) {
-        out += m_direct->readAvailable(maxBytes);
-    } else if (ModemStream* s = m_line ? m_line->stream() : nullptr) {
-        out += s->readAvailable(maxBytes);
-    }
+    if (ByteStream* s = lineStream()) out += s->readAvailable(maxBytes);
     return out;
 }
 
@@ -104,12 +111,9 @@ void TKORAlpaPage::FlushRXBuf() {
 bool TKORAlpaPage::Write(const std::string& sData) {
     if (!bConnected) return false;
     const auto limit = std::chrono::milliseconds(static_cast<long long>(Timeout) * 1000);
-    bool ok = false;
-    if (m_direct->isOpen()) {
-        ok = m_direct->writeAll(sData.data(), sData.size(), limit);
-    } else if (ModemStream* s = m_line ? m_line->stream() : nullptr) {
-        ok = s->writeAll(sData, limit);
-    }
+    // The serial transports only: over TCP SendString writes.
+    ByteStream* s = m_attached ? m_attached : serialStream();
+    const bool ok = s && s->writeAll(sData, limit);
     if (!ok && ShowErrorDialogs && bConnected) throw std::runtime_error("Timeout during write operation.");
     return ok || !bConnected;
 }
@@ -118,9 +122,9 @@ bool TKORAlpaPage::SendString(const std::string& s) {
     if (!bConnected) return false;
     if (DeviceOperationMode == opmaTCP) {
         // Every byte goes out, or the send failed.
-        const int sent = TCustomIPClientHelper::WriteAnsiStr(*fTCPTap, s);
+        const bool sent = lineStream()->writeAll(s, TcpStream::kDefaultWriteTimeout);
         pumpSleep(2);
-        return sent == static_cast<int>(s.size());
+        return sent;
     }
     return Write(s);
 }
@@ -142,7 +146,9 @@ int TKORAlpaPage::WaitFor(const std::string& Match, std::string& Return, int wTi
         pumpSleep(2);
         std::string got;
         try {
-            got = DeviceOperationMode == opmaTCP ? TCustomIPClientHelper::ReadAvailable(*fTCPTap) : Read(0);
+            // TCP reads bypass the bytes cbInQue kept, as they always did.
+            got = DeviceOperationMode == opmaTCP ? lineStream()->readAvailable(TCustomIPClientHelper::kChunkSize)
+                                                 : Read(0);
         } catch (const std::exception&) {
             break;
         }
@@ -158,9 +164,7 @@ int TKORAlpaPage::WaitFor(const std::string& Match, std::string& Return, int wTi
                 pump();  // the modem line reports the lost carrier
                 continue;
             }
-            if (DeviceOperationMode == opmaTCP) fTCPTap->waitReadable(kReadSlice);
-            else if (m_direct->isOpen()) m_direct->waitReadable(kReadSlice);
-            else if (ModemStream* s = m_line ? m_line->stream() : nullptr) s->waitReadable(kReadSlice);
+            if (ByteStream* s = lineStream()) s->waitReadable(kReadSlice);
         }
     }
     // A partial match left at the time-out counts only when it holds more than

@@ -86,6 +86,23 @@ def main():
     write("TapReply", "blocks", b"\x10\x00" + b"1" * 75 + SEP + b"x\x02y\x03z\x1b\r\n\xe9" * 40 + SEP
           + b"\r\x15\r\r\x06\r\x1e\r\n\x1b\x04\r")
 
+    # The pager's dialogue: flags (mode, Nextel, errors shown, line ends,
+    # reverse), message length, PIN, message, then one answer per write.
+    def tap_dialogue(flags, length, message, *answers):
+        return bytes([flags, length]) + b"5551234" + SEP + message + SEP + SEP.join(answers)
+    write("TapPagerWait", "direct-ack", tap_dialogue(0x01, 80, b"Hello", b"ID=", b"110 1.8\r\x1b[p\r", b"\x06\r"))
+    write("TapPagerWait", "tcp-nak-then-ack", tap_dialogue(0x02, 20, b"Two blocks of a page " * 3, b"\rID=",
+                                                           b"\x06\r", b"\x15\r", b"\x06\r", b"\r\x06\r",
+                                                           b"\n\x06\r"))
+    write("TapPagerWait", "modem-relogin-denied", tap_dialogue(0x00, 140, b"x", b"I", b"D=", b"\x15\r",
+                                                               b"\x1b\x04\r"))
+    write("TapPagerWait", "nextel-id", tap_dialogue(0x06, 140, b"Query me",
+                                                    b"ID=", b"\x1b[p\r", b"211 send successful - 4711 \x06\r",
+                                                    b"211 query successful - 4711 \x06\r"))
+    write("TapPagerWait", "silent-ends", tap_dialogue(0x19, 140, b"Nobody answers", b"ID=\x00"))
+    write("TapPagerWait", "invalid-pin", tap_dialogue(0x21, 5, b"Reverse order", b"ID=", b"\x06\r",
+                                                      b"\x1e\r"))
+
     bind_resp = struct.pack(">IIII", 16 + 5, 0x80000002, 0, 1) + b"SMSC\x00"
     submit_resp = struct.pack(">IIII", 16 + 9, 0x80000004, 0, 2) + b"ab12cd34\x00"
     query_body = b"ab12cd34\x00" + b"261210120000000+\x00" + b"\x02" + b"\x00"

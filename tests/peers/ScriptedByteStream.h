@@ -13,8 +13,9 @@
 // - endWhenDrained(): up() turns false once every chunk was read and no step
 //   waits for a write; close() ends the stream at once.
 // - waitReadable() returns at once. When nothing is readable it moves the
-//   ManualClock given to the constructor by the asked time, so a dialogue
-//   timing out against that clock finishes without sleeping.
+//   clock given to the constructor (a ManualClock, or a SteppedClock in fuzz
+//   targets) by the asked time, so a dialogue timing out against that clock
+//   finishes without sleeping.
 //
 // Header only: the fuzz targets include it without linking the test peers.
 // Threads: the dialogue's thread drives it; a test may read written() and add
@@ -32,11 +33,30 @@
 
 namespace nv::test {
 
+// A clock for one thread that moves only when slept on or told to and never
+// yields the processor (ManualClock does, which on a busy machine makes a
+// fuzz run of many short pauses slow).
+class SteppedClock final : public Clock {
+public:
+    TimePoint now() const override { return TimePoint(std::chrono::hours(1)) + m_elapsed; }
+    void sleepFor(std::chrono::milliseconds d) override {
+        if (d.count() > 0) m_elapsed += d;
+    }
+    void advance(Duration d) { m_elapsed += d; }
+
+private:
+    Duration m_elapsed{};
+};
+
 class ScriptedByteStream final : public ByteStream {
 public:
     using WriteHook = std::function<void(std::string_view written, ScriptedByteStream& stream)>;
 
-    explicit ScriptedByteStream(ManualClock* clock = nullptr) : m_clock(clock) {}
+    explicit ScriptedByteStream(ManualClock* clock = nullptr) {
+        if (clock) m_advance = [clock](std::chrono::milliseconds d) { clock->advance(d); };
+    }
+    explicit ScriptedByteStream(SteppedClock& clock)
+        : m_advance([&clock](std::chrono::milliseconds d) { clock.advance(d); }) {}
 
     void deliver(std::string chunk) {
         std::lock_guard lock(m_mutex);
@@ -101,7 +121,7 @@ public:
             ++m_waitCalls;
             if (!m_chunks.empty()) return true;
         }
-        if (m_clock && timeout.count() > 0) m_clock->advance(timeout);
+        if (m_advance && timeout.count() > 0) m_advance(timeout);
         return false;
     }
 
@@ -139,7 +159,7 @@ private:
         return m_closed || (m_endWhenDrained && m_chunks.empty() && m_steps.empty());
     }
 
-    ManualClock* m_clock;
+    std::function<void(std::chrono::milliseconds)> m_advance;
     mutable std::mutex m_mutex;
     std::deque<std::string> m_chunks;
     std::deque<Step> m_steps;
