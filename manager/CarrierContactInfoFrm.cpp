@@ -7,7 +7,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QThread>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -97,15 +96,8 @@ TCarrierContactInfoFrm::TCarrierContactInfoFrm(ManagerContext& ctx, QWidget* par
     layout->addWidget(buttons);
 }
 
-TCarrierContactInfoFrm::~TCarrierContactInfoFrm() {
-    if (m_thread) {
-        // The send ends promptly once cancelled; its result is no longer wanted.
-        m_cancel->store(true);
-        disconnect(m_thread, nullptr, this, nullptr);
-        m_thread->wait();
-        delete m_thread;
-    }
-}
+// The send ends promptly once cancelled; its result is no longer wanted.
+TCarrierContactInfoFrm::~TCarrierContactInfoFrm() = default;
 
 QLineEdit* TCarrierContactInfoFrm::addField(QFormLayout* form, const char* name, const char* caption,
                                             int capacity) {
@@ -176,7 +168,7 @@ void TCarrierContactInfoFrm::GoToWebClick() {
 }
 
 bool TCarrierContactInfoFrm::SendSMTP(QStringList msg, const QString& from, const QString& to) {
-    if (m_thread) return false;
+    if (m_job.busy()) return false;
     msg << QString() << "CarrierName:=" + m_carrierName->text() << "ConContact:=" + m_contact->text()
         << "ConAddress:=" + m_address->text() << "ConCity:=" + m_city->text()
         << "ConState:=" + m_state->text() << "ConZip:=" + m_zip->text() << "ConPhone:=" + m_phone->text()
@@ -193,29 +185,25 @@ bool TCarrierContactInfoFrm::SendSMTP(QStringList msg, const QString& from, cons
     job->UseSSL = false;
     for (const QString& line : msg) job->MsgToSend += toCp1252(line) + "\r\n";
 
-    m_cancel->store(false);
     InetPagingOptions options = m_mailOptions;
-    options.cancel = m_cancel.get();
+    options.cancel = m_job.cancelFlag();
     auto ok = std::make_shared<bool>(false);
-    auto cancel = m_cancel;  // kept alive by the thread's copy
-    m_thread = QThread::create([job, ok, options, cancel] {
-        try {
-            *ok = TKORInetPagingComp(options).SendMailMessage(*job);
-        } catch (const std::exception& e) {
-            *ok = false;
-            job->SendError = std::string(e.what()).substr(0, kExceptionTextLength);
-        }
-    });
-    connect(m_thread, &QThread::finished, this, [this, job, ok] {
-        m_thread->deleteLater();
-        m_thread = nullptr;
-        if (!*ok) {
-            QString text = kSendErrorPrefix + fromCp1252(job->SendError);
-            m_ctx.ui.errorBox(text.left(kSendErrorDialogLength));
-        }
-        emit mailFinished(*ok);
-    });
-    m_thread->start();
+    m_job.start(
+        [job, ok, options] {
+            try {
+                *ok = TKORInetPagingComp(options).SendMailMessage(*job);
+            } catch (const std::exception& e) {
+                *ok = false;
+                job->SendError = std::string(e.what()).substr(0, kExceptionTextLength);
+            }
+        },
+        [this, job, ok] {
+            if (!*ok) {
+                QString text = kSendErrorPrefix + fromCp1252(job->SendError);
+                m_ctx.ui.errorBox(text.left(kSendErrorDialogLength));
+            }
+            emit mailFinished(*ok);
+        });
     return true;
 }
 

@@ -10,12 +10,12 @@
 
 #include "foundation/Records.h"
 #include "manager/ManagerContext.h"
+#include "manager/WorkerJob.h"
 #include "protocols/KORInetPaging.h"
 
 class QFormLayout;
 class QLineEdit;
 class QPushButton;
-class QThread;
 
 namespace nv {
 
@@ -33,7 +33,7 @@ public:
     // already running; the result arrives by mailFinished, after the error
     // dialog when it failed.
     bool SendSMTP(QStringList msg, const QString& from, const QString& to);
-    bool sending() const { return m_thread != nullptr; }
+    bool sending() const { return m_job.busy(); }
     // Tests point the mail at loopback peers.
     void setMailOptions(InetPagingOptions options) { m_mailOptions = std::move(options); }
 
@@ -66,8 +66,7 @@ private:
     QPushButton* m_sendSupport;
     QPushButton* m_goToWeb;
     InetPagingOptions m_mailOptions;
-    QThread* m_thread = nullptr;
-    std::shared_ptr<std::atomic<bool>> m_cancel = std::make_shared<std::atomic<bool>>(false);
+    WorkerJob m_job{this};  // last: it ends before anything it uses
 };
 
 // The checks behind the buttons and the links they open.

@@ -6,7 +6,6 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
-#include <QThread>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -77,7 +76,7 @@ TListServerFrm::TListServerFrm(ManagerContext& ctx, QString serverUrl, HttpGetOp
     : QDialog(parent), m_ctx(ctx), m_serverUrl(std::move(serverUrl)), m_http(std::move(http)) {
     setWindowTitle("KOR Carrier List Server");
     if (!m_serverUrl.endsWith('/')) m_serverUrl += '/';
-    m_http.cancel = m_cancel.get();
+    m_http.cancel = m_job.cancelFlag();
 
     Carrier = new QComboBox;
     Carrier->setObjectName("Carrier");
@@ -111,14 +110,7 @@ TListServerFrm::TListServerFrm(ManagerContext& ctx, QString serverUrl, HttpGetOp
     connect(m_help, &QPushButton::clicked, this, [this] { showHelp(m_ctx.ui, m_ctx.appDir, 40); });
 }
 
-TListServerFrm::~TListServerFrm() {
-    if (m_thread) {
-        m_cancel->store(true);
-        disconnect(m_thread, nullptr, this, nullptr);
-        m_thread->wait();
-        delete m_thread;
-    }
-}
+TListServerFrm::~TListServerFrm() = default;
 
 void TListServerFrm::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
@@ -136,21 +128,18 @@ void TListServerFrm::get(const QString& query, void (TListServerFrm::*handler)(c
     auto result = std::make_shared<HttpGetResult>();
     const std::string url = toCp1252(m_serverUrl + query);
     HttpGetOptions options = m_http;
-    auto cancel = m_cancel;  // the thread's copy keeps the flag alive
-    m_thread = QThread::create([this, result, url, options, cancel] {
-        *result = httpGet(url, options, [this](HttpGetStep step, int percent) {
-            QMetaObject::invokeMethod(this, [this, step, percent] { showStep(step, percent); },
-                                      Qt::QueuedConnection);
+    m_job.start(
+        [this, result, url, options] {
+            *result = httpGet(url, options, [this](HttpGetStep step, int percent) {
+                QMetaObject::invokeMethod(this, [this, step, percent] { showStep(step, percent); },
+                                          Qt::QueuedConnection);
+            });
+        },
+        [this, result, handler] {
+            tMsgFrm->hide();
+            (this->*handler)(*result);
+            emit requestFinished();
         });
-    });
-    connect(m_thread, &QThread::finished, this, [this, result, handler] {
-        m_thread->deleteLater();
-        m_thread = nullptr;
-        tMsgFrm->hide();
-        (this->*handler)(*result);
-        emit requestFinished();
-    });
-    m_thread->start();
 }
 
 void TListServerFrm::showProgress(const QString& message) {
@@ -161,7 +150,7 @@ void TListServerFrm::showProgress(const QString& message) {
 
 void TListServerFrm::showStep(HttpGetStep step, int percent) {
     // A step queued before the request ended arrives after the window was hidden.
-    if (!m_thread) return;
+    if (!m_job.busy()) return;
     switch (step) {
         case HttpGetStep::Connected:
             tMsgFrm->setMessage("Connection Established Waiting For Data..");
@@ -244,7 +233,7 @@ void TListServerFrm::ServiceTypeChange() {
 }
 
 void TListServerFrm::BitBtn1Click() {
-    if (m_thread) return;
+    if (m_job.busy()) return;
     setButtonsEnabled(false);
     QListWidgetItem* item = ServiceLocation->currentItem();
     if (ServiceLocation->count() == 0 || !item) {

@@ -10,12 +10,12 @@
 #include <string>
 
 #include "manager/ManagerContext.h"
+#include "manager/WorkerJob.h"
 #include "protocols/HttpGet.h"
 
 class QComboBox;
 class QListWidget;
 class QPushButton;
-class QThread;
 
 namespace nv {
 
@@ -31,7 +31,7 @@ public:
     void FormShow();          // fetches the carrier list
     void ServiceTypeChange();  // fills the locations of the chosen carrier
     void BitBtn1Click();       // "&Add"
-    bool busy() const { return m_thread != nullptr; }
+    bool busy() const { return m_job.busy(); }
     const HttpGetOptions& httpOptions() const { return m_http; }
     // The progress window; it lives as long as this window, once shown.
     TTimedMsgFrm* progressWindow() const { return tMsgFrm; }
@@ -69,8 +69,7 @@ private:
     QPushButton* m_done;
     QPushButton* m_help;
     TTimedMsgFrm* tMsgFrm = nullptr;
-    QThread* m_thread = nullptr;
-    std::shared_ptr<std::atomic<bool>> m_cancel = std::make_shared<std::atomic<bool>>(false);
+    WorkerJob m_job{this};  // last: it ends before anything it uses
 };
 
 }  // namespace nv
