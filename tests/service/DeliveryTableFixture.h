@@ -1,14 +1,20 @@
 #pragma once
 // The engine and one scripted peer per provider for the delivery table: a row
 // names the primary and secondary provider's method and whether its peer takes
-// the page; the fixture writes the records, starts the peers, sends one page
-// and gathers what the engine did (log lines, counter updates on the pipe,
-// the statistics fields of Provider.dat).
+// the page; the fixture writes the records, starts the peers (network servers
+// on loopback, serial devices on ptys behind the data directory's COM links),
+// sends one page and gathers what the engine did (log lines, counter updates
+// on the pipe, the statistics fields of Provider.dat, what each peer saw).
 #include <gtest/gtest.h>
 
-#include <optional>
+#include <atomic>
+#include <thread>
 
+#include "protocols/ModemConfig.h"
+#include "tests/peers/EncoderPeer.h"
 #include "tests/peers/FakeManager.h"
+#include "tests/peers/GsmModem.h"
+#include "tests/peers/HayesModem.h"
 #include "tests/peers/HttpPeer.h"
 #include "tests/peers/LoopbackServer.h"
 #include "tests/peers/PeerNet.h"
@@ -16,12 +22,13 @@
 #include "tests/peers/SmtpPeer.h"
 #include "tests/peers/SnppPeer.h"
 #include "tests/peers/TapTerminal.h"
+#include "tests/peers/TnppPeer.h"
 #include "tests/peers/WctpReplies.h"
 #include "tests/service/InetEngine.h"
 
 namespace nv::test {
 
-enum class Method { None, EPage, EPageSubject, Snpp, Smpp, Wctp, TapIp };
+enum class Method { None, EPage, EPageSubject, Snpp, Smpp, Wctp, TapIp, Encoder, Tnpp, Sms, TapModem, TapDirect };
 
 // One provider of a row: its method, and whether its peer takes the page.
 struct Carrier {
@@ -36,35 +43,66 @@ struct CarrierPeer {
     std::unique_ptr<LoopbackServer> smppServer;
     std::unique_ptr<HttpPeer> http;
     std::unique_ptr<TapTerminal> tap;
+    std::unique_ptr<PtyPair> pty;  // the far end of a serial device; after what speaks on it
+    std::unique_ptr<EncoderPeer> encoder;
+    std::unique_ptr<HayesModem> hayes;
+    std::unique_ptr<GsmModem> gsm;
+    std::unique_ptr<TnppPeer> tnpp;
+    std::thread tnppThread;  // takes packets, acknowledging each once the worker logged it
+    std::atomic<bool> tnppStop{false};
+    std::atomic<int> tnppPackets{0};
     std::uint16_t port = 0;
-    // The server before what it serves.
+    // Whoever serves before what it serves.
     void reset() {
+        tnppStop.store(true);
+        if (tnppThread.joinable()) tnppThread.join();
+        tnppStop.store(false);
+        tnppPackets.store(0);
+        tnpp.reset();
         smppServer.reset();
         centre.reset();
         snpp.reset();
         http.reset();
         tap.reset();
+        encoder.reset();
+        hayes.reset();
+        gsm.reset();
+        pty.reset();
         port = 0;
     }
+    ~CarrierPeer() { reset(); }
 };
 
 // Provider.dat fields beyond the ones InetEngine.h names.
 inline constexpr std::size_t kSNPPServer = 429, kSNPPPort = 685, kSNPPSecure = 2543, kTapIpAddr = 2511,
-                             kTapIpPort = 2532, kLastAccess = 150, kProviderHeader = 57, kProviderSize = 2871;
+                             kTapIpPort = 2532, kTerminalAccessNum = 36, kLastAccess = 150, kProviderHeader = 57, kProviderSize = 2871;
 
 inline bool isMail(Method m) { return m == Method::EPage || m == Method::EPageSubject; }
+
+// COM<n> in the data directory names the device behind it.
+inline void linkComPort(const std::filesystem::path& dataDir, int com, const std::string& device) {
+    std::filesystem::remove(dataDir / ("COM" + std::to_string(com)));
+    std::filesystem::create_symlink(device, dataDir / ("COM" + std::to_string(com)));
+}
 
 class DeliveryTableTest : public InetEngineTest {
 protected:
     // What one page did.
     struct Outcome {
         std::vector<std::string> lines;     // Log.Dat without time stamps, peers' ports as "<port>"
-        std::vector<std::string> counters;  // "<id>=<value>" as posted to the manager
+        std::vector<std::string> counters;  // "<id>=<value>" as posted to the manager, 14 aside
+        std::vector<std::string> intake;    // the intake's updates of counter 14
         std::vector<int> pageCounts;        // PageCount of each provider record
         std::vector<bool> lastAccessSet;    // LastAccess of each provider record no longer zero
         std::vector<int> attempts;          // connections (TAP: logins) each provider's peer saw
         bool otherBytesKept = true;         // Provider.dat unchanged outside those fields
     };
+
+    static TapScript tapScript(const Carrier& c) {
+        TapScript script;
+        if (!c.delivers) script.blockReplies = {std::string("\x1E\r")};  // RS: block abandoned
+        return script;
+    }
 
     // The provider record of `c` named `name`, its peer started.
     ProviderSpec startCarrier(const std::string& name, const Carrier& c, CarrierPeer& peer) {
@@ -101,8 +139,7 @@ protected:
             break;
         }
         case Method::TapIp: {
-            TapScript script;
-            if (!c.delivers) script.blockReplies = {std::string("\x1E\r")};  // RS: block abandoned
+            const TapScript script = tapScript(c);
             peer.tap.reset(new TapTerminal(TapTerminal::onTcp(script)));  // not movable
             peer.port = peer.tap->port();
             spec.type = dtTapOverIp;
@@ -110,10 +147,64 @@ protected:
             spec.msgLength = 80;
             break;
         }
+        case Method::Sms: {
+            GsmModemScript script;
+            if (!c.delivers) script.submit = GsmModemScript::Submit::Error;
+            peer.gsm = std::make_unique<GsmModem>(script);
+            linkComPort(dir.path(), 3, peer.gsm->devicePath());
+            spec.type = dtSmsModem;
+            break;
+        }
+        case Method::TapModem: {
+            peer.pty = std::make_unique<PtyPair>();
+            peer.pty->holdSlave();
+            writeFile(dir / "Modems.ini",
+                      "[Line0]\r\nName=TestModem\r\nDevice=" + peer.pty->slavePath() + "\r\nInit=ATZ\r\n");
+            ModemSettings ms;
+            ms.dataBits = 8;
+            ms.parity = 'N';
+            writeModemConfigFile(dir / "system.mcf", ms);
+            peer.hayes = std::make_unique<HayesModem>(peer.pty->master(), HayesScript{.errorOn = {}, .tap = tapScript(c)});
+            spec.type = dtTapModem;
+            spec.texts = {{kTerminalAccessNum, "5551000"}};
+            break;
+        }
+        case Method::TapDirect:
+            peer.pty = std::make_unique<PtyPair>();
+            peer.pty->holdSlave();
+            linkComPort(dir.path(), 3, peer.pty->slavePath());
+            peer.tap.reset(new TapTerminal(TapTerminal::onFd(peer.pty->master(), tapScript(c))));
+            spec.type = dtTapDirect;
+            break;
         default: break;
         }
         if (peer.port) m_ports.push_back(std::to_string(peer.port));
         return spec;
+    }
+
+    // Config.Dat: the SMTP server when a provider mails, the GSM modem on
+    // COM3 for SMS, the TNPP link on COM1 when it is to take the page.
+    std::string configFor(const Carrier& primary, const Carrier& secondary) {
+        std::string cfg;
+        const Carrier* mail = isMail(primary.method) ? &primary : isMail(secondary.method) ? &secondary : nullptr;
+        m_mailSlot = isMail(primary.method) ? 0 : 1;
+        if (mail) {
+            SmtpPeerOptions o;
+            if (!mail->delivers)
+                o.rcptReplies = {{"5551234@example.com", "550 5.1.1 No such user"},
+                                 {"ops@example.com", "550 5.1.1 No such user"}};
+            m_smtp = std::make_unique<SmtpPeer>(o);
+            m_ports.push_back(std::to_string(m_smtp->port()));
+            cfg += "[SMTP]\r\nEnabled=1\r\nServer=127.0.0.1\r\nPort=" + std::to_string(m_smtp->port()) +
+                   "\r\nSender=gateway@example.net\r\n";
+        }
+        if (primary.method == Method::Sms || secondary.method == Method::Sms)
+            cfg += "[SMS]\r\nEnabled=1\r\nComPort=2\r\n";
+        // A link that is not up takes no page: TNPP that is switched off.
+        if (primary.method == Method::Tnpp)
+            cfg += std::string("[TNPP]\r\nEnableTNPP=") + (primary.delivers ? "1" : "0") +
+                   "\r\nUseCom=0\r\nDestAddr=1\r\nSourceAddr=2\r\nTransparentCRC=1\r\n";
+        return cfg;
     }
 
     // Route, records and Config.Dat for `primary` and `secondary`, their peers
@@ -123,19 +214,7 @@ protected:
         m_peers[0].reset();
         m_peers[1].reset();
         m_smtp.reset();
-        const Carrier* mail = isMail(primary.method) ? &primary : isMail(secondary.method) ? &secondary : nullptr;
-        m_mailSlot = isMail(primary.method) ? 0 : 1;
-        std::string cfg;
-        if (mail) {
-            SmtpPeerOptions o;
-            if (!mail->delivers) o.rcptReplies = {{"5551234@example.com", "550 5.1.1 No such user"},
-                                                  {"ops@example.com", "550 5.1.1 No such user"}};
-            m_smtp = std::make_unique<SmtpPeer>(o);
-            m_ports.push_back(std::to_string(m_smtp->port()));
-            cfg = "[SMTP]\r\nEnabled=1\r\nServer=127.0.0.1\r\nPort=" + std::to_string(m_smtp->port()) +
-                  "\r\nSender=gateway@example.net\r\n";
-        }
-        config(cfg);
+        config(configFor(primary, secondary));
         std::vector<ProviderSpec> specs;
         RouteFixture r{.name = "Default", .npanxx = "0000000000"};
         const Carrier* slots[2] = {&primary, &secondary};
@@ -150,6 +229,8 @@ protected:
                 const bool subject = c.method == Method::EPageSubject;
                 eddr = subject ? "ops@example.com" : "@example.com";
                 if (subject) r.placePinInSubPri = true;
+            } else if (c.method == Method::Encoder || c.method == Method::Tnpp) {
+                name = c.method == Method::Encoder ? "Brevicor" : "TNPP";  // built in, no record
             } else {
                 name = i == 0 ? "Carrier1" : "Carrier2";
                 specs.push_back(startCarrier(name, c, m_peers[i]));
@@ -158,13 +239,18 @@ protected:
         writeFile(dir / "NpaNxxRoute.dat", routeFile({r}));
         providers(specs);
         m_providerFile = readFile(dir / "Provider.dat");
-        engine.reset();
+        startEngine(primary, secondary, ports);
+    }
+
+    // The engine; started (devices and port threads) when the row needs it.
+    void startEngine(const Carrier& primary, const Carrier& secondary, bool ports) {
         manager.reset();
         manager = std::make_unique<FakeManager>(dir / "PelmoraConfig");
-        m_portThreads = ports;
         std::filesystem::remove(dir / "Log.Dat");
+        std::filesystem::remove(dir / "Ports.dat");
         EngineOptions o = inProcessOptions(dir.path(), clock, 10000ms);
         o.pagerClock = &m_pagerClock;
+        o.smsPause = 0ms;
         o.smpp.connectWait = 2000ms;
         o.smpp.responseWait = 3000ms;
         o.smpp.partPause = o.smpp.inPartPause = 1ms;
@@ -172,46 +258,99 @@ protected:
         o.inetPaging.partPause = 1ms;
         o.outbound = fastOutboundTiming();
         engine = std::make_unique<TNerivaleSvcMain>(loop, o);
-        if (ports) {
-            writeFile(dir / "Ports.dat", portFile({{.name = "Modem1"}}));
-            engine->StartServer();
+        m_encoder = primary.method == Method::Encoder;
+        if (m_encoder) {
+            // The encoder port on COM7, opened here rather than from Config.Dat.
+            CarrierPeer& peer = m_peers[0];
+            peer.pty = std::make_unique<PtyPair>();
+            peer.pty->holdSlave();
+            linkComPort(dir.path(), 7, peer.pty->slavePath());
+            peer.encoder = std::make_unique<EncoderPeer>(*peer.pty);
+            peer.encoder->script({primary.delivers ? EncoderPeer::ack() : EncoderPeer::refused("03")});
+            engine->SendBrevicor.SetDataDir(dir.path());
+            engine->SendBrevicor.SetComPort(pnCOM7);
+            EXPECT_TRUE(engine->SendBrevicor.Connect()) << engine->SendBrevicor.LastError();
         }
+        const bool tnppLink = primary.method == Method::Tnpp && primary.delivers;
+        if (tnppLink) {
+            m_peers[0].pty = std::make_unique<PtyPair>();
+            linkComPort(dir.path(), 1, m_peers[0].pty->slavePath());
+        }
+        const bool sms = primary.method == Method::Sms || secondary.method == Method::Sms;
+        m_started = ports || sms || primary.method == Method::Tnpp;
+        m_startLines.clear();
+        if (!m_started) return;
+        if (ports) {
+            PortFixture port{.name = "Modem1"};
+            if (primary.method == Method::TapModem) port.modem = "TestModem";
+            if (primary.method == Method::TapDirect)
+                port = {.name = "Direct3", .direct = true, .directGroup = "carrier1", .comPort = 2, .comData = 1};
+            writeFile(dir / "Ports.dat", portFile({port}));
+            m_startLines.push_back("[System] " + port.name + " Active, Ready To Send Pages");
+        }
+        engine->StartServer();
+        m_startLines.push_back("[System] All Services Active!");
+        m_startLines.push_back("[Nerivale Connection] No Port Information Specified For Nerivale Port");
+        if (sms) m_startLines.push_back("[SMS Status] SMS Gateway On-Line");
+        if (tnppLink) startTnppPeer(m_peers[0]);
+    }
+
+    // The far end of the TNPP link: brings it up, then takes each packet and
+    // acknowledges it once the worker's line for it is in the log, so the
+    // link's own lines come after it.
+    void startTnppPeer(CarrierPeer& peer) {
+        peer.tnpp = std::make_unique<TnppPeer>(*peer.pty, true, 200ms);
+        EXPECT_FALSE(peer.tnpp->bringUp().empty());
+        m_startLines.push_back("[System] TNPP Services Active!");
+        peer.tnppThread = std::thread([&peer, watch = LogWatch(dir.path())] {
+            while (!peer.tnppStop.load()) {
+                if (peer.tnpp->readPacket().empty()) continue;
+                peer.tnppPackets.fetch_add(1);
+                while (!peer.tnppStop.load() && watch.starting("[TNPP Delivery").empty())
+                    std::this_thread::sleep_for(5ms);
+                peer.tnpp->send(TnppPeer::ACK);
+            }
+        });
     }
 
     // Sends one page, waits for the `n`-th `lastLine` and for `counterUpdates`
     // counter updates, and gathers the outcome. Only what follows the page's
     // intake counts: the engine's start-up lines and updates come before it.
     Outcome runPage(const std::string& lastLine, std::size_t n, std::size_t counterUpdates) {
-        if (m_portThreads) {
-            // The start's last lines (the inbound port's comes from its own
-            // thread); the pipe keeps the engine's order, so once both arrived
-            // there, so did the start's counter updates.
-            for (const char* text : {"[System] All Services Active!",
-                                     "[Nerivale Connection] No Port Information Specified For Nerivale Port"}) {
-                log.waitForLine(text, 1, 10s);
-                settle();
-                manager->waitFor([text](const std::string& m) { return m.find(text) != std::string::npos; }, 5s);
-            }
+        // The start's lines (the inbound port's and the devices' come from
+        // threads of their own); the pipe keeps the engine's order, so once
+        // they arrived there, so did the start's counter updates.
+        for (const std::string& text : m_startLines) {
+            log.waitFor(text, 1, 10s);
+            settle();
+            manager->waitFor([&text](const std::string& m) { return m.find(text) != std::string::npos; }, 5s);
         }
         const std::size_t countersBefore = counterMessages().size();
         const std::size_t linesBefore = logTexts().size();
         page("5551234", "hi");
         log.waitForLine(lastLine, n, 30s);
-        log.waitUntil([&] { return counterMessages().size() >= countersBefore + counterUpdates; }, 5000ms);
+        log.waitUntil([&] { return counterMessages().size() >= countersBefore + counterUpdates + 1; }, 5000ms);
         settle();
         Outcome out;
         const auto counters = counterMessages();
-        out.counters.assign(counters.begin() + static_cast<std::ptrdiff_t>(countersBefore), counters.end());
+        // The intake counts the page (14) once it handed it on, at a moment of
+        // its own relative to the worker's updates: counted apart.
+        for (auto it = counters.begin() + static_cast<std::ptrdiff_t>(countersBefore); it != counters.end(); ++it)
+            (it->rfind("14=", 0) == 0 ? out.intake : out.counters).push_back(*it);
         for (int i = 0; i < 2; ++i) out.attempts.push_back(attemptsOf(i));
         const auto all = logTexts();
         for (std::size_t i = linesBefore; i < all.size(); ++i) {
             std::string line = all[i];
+            // The TNPP link thread announces a packet as it takes it from the
+            // link's queue, at a moment of its own relative to the worker's line.
+            if (line.rfind("[TNPP] Sending Packet: ", 0) == 0) continue;
             for (const auto& port : m_ports)
                 for (auto at = line.find(port); at != std::string::npos; at = line.find(port, at))
                     line.replace(at, port.size(), "<port>");
             out.lines.push_back(line);
         }
-        if (m_portThreads) engine->StopServer();
+        if (m_encoder) engine->SendBrevicor.Disconnect();
+        if (m_started) engine->StopServer();
         const std::string file = readFile(dir / "Provider.dat");
         std::string masked = file, original = m_providerFile;
         for (std::size_t rec = 0; kProviderHeader + (rec + 1) * kProviderSize <= file.size(); ++rec) {
@@ -236,6 +375,14 @@ protected:
         if (p.http) return static_cast<int>(p.http->requests().size());
         if (p.tap) return p.tap->loginsSeen();
         if (m_smtp && m_mailSlot == slot) return m_smtp->connections();
+        if (p.encoder) return static_cast<int>(p.encoder->frames().size());
+        if (p.gsm) return static_cast<int>(p.gsm->bodies().size());
+        if (p.tnpp) return p.tnppPackets.load();
+        if (p.hayes) {
+            const auto cmds = p.hayes->commands();
+            return static_cast<int>(std::count_if(cmds.begin(), cmds.end(),
+                                                  [](const std::string& c) { return c.rfind("ATD", 0) == 0; }));
+        }
         return 0;
     }
 
@@ -256,7 +403,9 @@ protected:
     std::unique_ptr<FakeManager> manager;
     std::vector<std::string> m_ports;
     std::string m_providerFile;
-    bool m_portThreads = false;
+    bool m_started = false;  // devices and port threads
+    bool m_encoder = false;
+    std::vector<std::string> m_startLines;
     int m_mailSlot = -1;
     ScaledClock m_pagerClock{20};  // the TAP pager's waits
 };
