@@ -11,7 +11,7 @@ PelmoraPortThread::PelmoraPortThread(TNerivaleSvcMain& engine, std::atomic<bool>
       m_intake([&engine](const std::string* raw, const std::string& pin, const std::string& msg, bool& submitted) {
           engine.KORTap1MsgReceived(raw, pin, msg, submitted);
       }),
-      m_engineStopping([&engine] { return engine.Terminate.load() || engine.Shutdown.load(); }),
+      m_engineStopping([&engine] { return engine.Stopping(); }),
       m_stop(stop),
       m_lineSlot(lineSlot) {}
 

@@ -15,11 +15,6 @@ std::unique_ptr<OutboundPorts> TNerivaleSvcMain::MakeOutboundPorts() {
                               [this](std::string text) { WriteToLog(std::move(text)); },
                               [this](int id, std::int32_t value) { PostUpdateCounters(id, value); },
                               [this](const ProviderRec* p) { UpdateProviderStats(nullptr, p, false); },
-                              m_queueLock,
-                              m_queue,
-                              m_secondaryLock,
-                              m_secondary,
-                              SecondaryRunning,
                               Cancelcall,
                               m_outboundStop,
                               m_spoolStop,
@@ -36,7 +31,7 @@ void TNerivaleSvcMain::StartOutboundThreads() {
         std::unique_ptr<PortRec> port = FindPort(name, m_options.dataDir, m_prompt);
         // At most 16 port threads; further enabled ports are ignored unsaid.
         if (!port || port->Direction() == 0 || !port->PortEnabled() || n > kMaxOutboundThreads) continue;
-        auto thread = std::make_unique<OutboundThread>(m_outbound->ctx, *port, n, m_outbound->running);
+        auto thread = std::make_unique<OutboundThread>(m_outbound->ctx, m_pages, *port, n, m_outbound->running);
         ++n;
         thread->start();
         m_outbound->threads.push_back(std::move(thread));
@@ -45,7 +40,7 @@ void TNerivaleSvcMain::StartOutboundThreads() {
 
 void TNerivaleSvcMain::StartSpoolThread() {
     m_spoolStop.store(false);
-    m_outbound->spooler = std::make_unique<Spooler>(m_outbound->ctx);
+    m_outbound->spooler = std::make_unique<Spooler>(m_outbound->ctx, m_pages);
     m_outbound->spooler->start();
 }
 

@@ -13,19 +13,6 @@ namespace nv {
 
 // ------------------------------------------------------------ context
 
-void OutboundContext::requeue(PageRecordPtr page) {
-    if (!page) return;
-    std::lock_guard<std::mutex> q(queueLock);
-    InsertInPageOrder(queue, std::move(page));
-    counter(kCtQueued, static_cast<std::int32_t>(queue.size()));
-}
-
-void OutboundContext::toSecondary(PageRecordPtr page) {
-    if (!page) return;
-    std::lock_guard<std::mutex> s(secondaryLock);
-    InsertInPageOrder(secondary, std::move(page));
-}
-
 void OutboundContext::freePage(PageRecordPtr& page) {
     if (page) errors.forgetPage(*page);
     FreePageRecord(page);
@@ -42,8 +29,9 @@ std::string deliveryFailLine(const TQueueRec& page, const std::string& providerN
 
 // ------------------------------------------------------------ thread handle
 
-OutboundThread::OutboundThread(OutboundContext& ctx, const PortRec& port, int threadNo, std::atomic<int>& running)
-    : m_ctx(ctx), m_rec(std::make_shared<TOutboundThreadRec>(port)), m_threadNo(threadNo), m_running(running) {
+OutboundThread::OutboundThread(OutboundContext& ctx, PageQueue& pages, const PortRec& port, int threadNo,
+                               std::atomic<int>& running)
+    : m_ctx(ctx), m_pages(pages), m_rec(std::make_shared<TOutboundThreadRec>(port)), m_threadNo(threadNo), m_running(running) {
     m_rec->Port.setPortThread(threadNo);
 }
 
@@ -55,7 +43,7 @@ void OutboundThread::start() {
     m_running.fetch_add(1);
     m_thread = std::thread([this] {
         try {
-            Worker(m_ctx, m_rec, m_threadNo).run();
+            Worker(m_ctx, m_pages, m_rec, m_threadNo).run();
         } catch (...) {
             // Nothing crosses the thread's edge; the worker logged what it could.
         }
@@ -75,8 +63,8 @@ bool OutboundThread::join(std::chrono::milliseconds bound) {
 
 // ------------------------------------------------------------ worker
 
-OutboundThread::Worker::Worker(OutboundContext& ctx, OutboundThreadRecPtr rec, int threadNo)
-    : m_ctx(ctx), m_rec(std::move(rec)), m_threadNo(threadNo) {}
+OutboundThread::Worker::Worker(OutboundContext& ctx, PageQueue& pages, OutboundThreadRecPtr rec, int threadNo)
+    : m_ctx(ctx), m_pages(pages), m_rec(std::move(rec)), m_threadNo(threadNo) {}
 
 OutboundThread::Worker::~Worker() = default;
 
@@ -269,14 +257,14 @@ void OutboundThread::Worker::failRule(const Mode& mode, const std::string& deliv
     if (!m_hold && !sec.empty() && sec != "NONE" && page.SecondaryProvider) {
         PageRecordPtr p = std::move(m_batch.front());
         m_batch.erase(m_batch.begin());
-        m_ctx.toSecondary(std::move(p));
+        m_pages.toSecondary(std::move(p));
         if (!deliveryErrorLine.empty()) m_ctx.log(deliveryErrorLine);
         return;
     }
     if (m_ctx.errors.AddConnectionError(ConnectionErrors::pageKey(page))) {
         PageRecordPtr p = std::move(m_batch.front());
         m_batch.erase(m_batch.begin());
-        m_ctx.requeue(std::move(p));
+        m_pages.requeue(std::move(p));
         return;
     }
     m_ctx.log("[System] " + portName() + " Message Deleted, To Many Connection Errors - " + mode.PIN + " From " +
@@ -297,13 +285,13 @@ void OutboundThread::Worker::SetSecondaryProvider(const TQueueRec& failed) {
             if (!p) continue;
             bool same = p->PrimaryProvider && p->PrimaryProvider->CompanyName() == name;
             if (same && p->SecondaryProvider)
-                m_ctx.toSecondary(std::move(p));
+                m_pages.toSecondary(std::move(p));
             else
-                m_ctx.requeue(std::move(p));
+                m_pages.requeue(std::move(p));
         }
     } catch (const std::exception& e) {
         m_ctx.log(std::string("[Exception Error] In Set Secondary Provider: ") + e.what());
-        for (auto& p : batch) m_ctx.requeue(std::move(p));
+        for (auto& p : batch) m_pages.requeue(std::move(p));
     }
 }
 
@@ -312,12 +300,12 @@ void OutboundThread::Worker::SetPrimaryProvider() {
     batch.swap(m_batch);
     try {
         while (!batch.empty()) {
-            m_ctx.requeue(std::move(batch.back()));
+            m_pages.requeue(std::move(batch.back()));
             batch.pop_back();
         }
     } catch (const std::exception& e) {
         m_ctx.log(std::string("[Exception Error] In Set Primary Provider: ") + e.what());
-        for (auto& p : batch) m_ctx.requeue(std::move(p));
+        for (auto& p : batch) m_pages.requeue(std::move(p));
     }
 }
 
@@ -351,8 +339,7 @@ void OutboundThread::Worker::dropCleared() {
         m_ctx.log("[System] " + portName() + " Message Cleared From Queue - " + p->Recipient->PIN() + " From " +
                   p->Originator);
     m_ctx.freePage(p);
-    std::lock_guard<std::mutex> q(m_ctx.queueLock);
-    m_ctx.counter(kCtQueued, static_cast<std::int32_t>(m_ctx.queue.size()));
+    m_pages.postLength();
 }
 
 // Pages the thread still holds when it ends go back to the queue, said so.
@@ -362,7 +349,7 @@ void OutboundThread::Worker::giveBack(const std::string& why) {
         PageRecordPtr p = std::move(m_batch.back());
         m_batch.pop_back();
         if (!p) continue;
-        m_ctx.requeue(std::move(p));
+        m_pages.requeue(std::move(p));
         ++n;
     }
     if (n > 0)

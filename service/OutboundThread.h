@@ -12,10 +12,9 @@
 // under the port's mutex, so a port that has just been given pages never runs
 // an idle pass first. Only the port thread moves Working -> Idle -> Free.
 //
-// Lock order for everyone: the page queue, the port-thread list, the secondary
-// list, a port's mutex, the connection-error table. A port thread takes its
-// batch out of Pages before working and never holds its mutex while it puts
-// pages back into the queue or the secondary list; nothing sleeps under a lock.
+// The lock order is PageQueue.h's. A port thread takes its batch out of Pages
+// before working and never holds its mutex while it puts pages back into the
+// queue or the secondary list; nothing sleeps under a lock.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -31,6 +30,7 @@
 #include "foundation/PageRecord.h"
 #include "foundation/Records.h"
 #include "service/ConnectionErrors.h"
+#include "service/PageQueue.h"
 
 namespace nv {
 
@@ -89,18 +89,15 @@ struct OutboundTiming {
     std::chrono::milliseconds secondaryBatchPause{500};
 };
 
-// What the engine shares with the spooler and the port threads.
+// What the spooler and the port threads share besides the page queue (which
+// each gets in its constructor).
 struct OutboundContext {
     std::filesystem::path dataDir;
     std::function<void(std::string)> log;
     std::function<void(int, std::int32_t)> counter;
     std::function<void(const ProviderRec*)> updateProviderStats;
-    std::mutex& queueLock;
-    std::vector<PageRecordPtr>& queue;             // QueueRecList
     std::mutex& threadListLock;
     std::vector<OutboundThreadRecPtr>& threadList; // oThreadList
-    std::mutex& secondaryLock;
-    std::vector<PageRecordPtr>& secondary;         // sList
     ConnectionErrors& errors;
     std::atomic<bool>& SecondaryRunning;
     std::atomic<bool>& Cancelcall;
@@ -109,26 +106,12 @@ struct OutboundContext {
     Clock& clock;
     OutboundTiming timing;
     NetworkSenders senders;
-    std::atomic<std::uint64_t>& nextSerial;
 
-    // Puts a page back into the queue in priority order; posts counter 11.
-    void requeue(PageRecordPtr page);
-    // AddToSecondaryQueue: into sList, sorted by priority.
-    void toSecondary(PageRecordPtr page);
     // Frees a page and its connection-error entries.
     void freePage(PageRecordPtr& page);
     // Sleeps `d` in slices of at most 50 ms; false when `stop` said so first.
     bool sleepChecking(std::chrono::milliseconds d, const std::function<bool()>& stop) const;
 };
-
-// Sort orders of the queue (priority as "%2.2d" text) and of the spooler
-// (primary provider names, with case; absent compares equal).
-bool ComparePageOrder(const PageRecordPtr& a, const PageRecordPtr& b);
-bool CompareByProvider(const PageRecordPtr& a, const PageRecordPtr& b);
-// Appends `page` and leaves `list` as std::stable_sort by ComparePageOrder
-// would; a list already in that order costs one scan, not a sort. Caller holds
-// the list's lock.
-void InsertInPageOrder(std::vector<PageRecordPtr>& list, PageRecordPtr page);
 
 // The "[Delivery Fail]" line of a page no port could take.
 std::string deliveryFailLine(const TQueueRec& page, const std::string& providerName);
@@ -137,7 +120,8 @@ std::string deliveryFailLine(const TQueueRec& page, const std::string& providerN
 class OutboundThread {
 public:
     // `threadNo` 1..16: the pager's name and its line slot.
-    OutboundThread(OutboundContext& ctx, const PortRec& port, int threadNo, std::atomic<int>& running);
+    OutboundThread(OutboundContext& ctx, PageQueue& pages, const PortRec& port, int threadNo,
+                   std::atomic<int>& running);
     ~OutboundThread();  // joins
     OutboundThread(const OutboundThread&) = delete;
     OutboundThread& operator=(const OutboundThread&) = delete;
@@ -150,6 +134,7 @@ public:
 private:
     class Worker;
     OutboundContext& m_ctx;
+    PageQueue& m_pages;
     OutboundThreadRecPtr m_rec;
     int m_threadNo;
     std::atomic<int>& m_running;

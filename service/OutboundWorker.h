@@ -11,7 +11,7 @@ namespace nv {
 
 class OutboundThread::Worker {
 public:
-    Worker(OutboundContext& ctx, OutboundThreadRecPtr rec, int threadNo);
+    Worker(OutboundContext& ctx, PageQueue& pages, OutboundThreadRecPtr rec, int threadNo);
     ~Worker();
     void run();
 
@@ -55,6 +55,7 @@ private:
     std::string portName() const { return m_rec->Port.Name(); }
 
     OutboundContext& m_ctx;
+    PageQueue& m_pages;  // where failed and unsent pages go back
     OutboundThreadRecPtr m_rec;
     int m_threadNo;
     std::unique_ptr<TKORAlpaPage> m_pager;

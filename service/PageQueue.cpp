@@ -1,15 +1,8 @@
-// The page queue's entrance. The spooler (Spooler.cpp) takes pages out of it
-// for the outbound port threads; while no port thread runs, AddToQueue refuses
-// every page that is not forced.
+#include "service/PageQueue.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <exception>
-
-#include "foundation/FileUtil.h"
-#include "service/EngineLog.h"
-#include "service/QueueFile.h"
-#include "service/SrvcMainFrm.h"
 
 namespace nv {
 
@@ -35,6 +28,13 @@ bool isDuplicate(const TQueueRec& a, const TQueueRec& b) {
            a.PrimaryProvider->CompanyName() == b.PrimaryProvider->CompanyName();
 }
 
+PageRecordPtr takeAt(std::vector<PageRecordPtr>& list, std::size_t i) {
+    auto at = list.begin() + static_cast<std::ptrdiff_t>(i);
+    PageRecordPtr page = std::move(*at);
+    list.erase(at);
+    return page;
+}
+
 }  // namespace
 
 // Sort order of the queue and of the secondary list. The texts hold digits and
@@ -43,6 +43,13 @@ bool isDuplicate(const TQueueRec& a, const TQueueRec& b) {
 bool ComparePageOrder(const PageRecordPtr& a, const PageRecordPtr& b) {
     std::int32_t pa = priorityOf(*a), pb = priorityOf(*b);
     return pa != pb && priorityText(pa) < priorityText(pb);
+}
+
+// Names compared byte by byte with case; an absent page or provider is equal
+// to anything.
+bool CompareByProvider(const PageRecordPtr& a, const PageRecordPtr& b) {
+    if (!a || !b || !a->PrimaryProvider || !b->PrimaryProvider) return false;
+    return a->PrimaryProvider->CompanyName() < b->PrimaryProvider->CompanyName();
 }
 
 void InsertInPageOrder(std::vector<PageRecordPtr>& list, PageRecordPtr page) {
@@ -57,105 +64,84 @@ void InsertInPageOrder(std::vector<PageRecordPtr>& list, PageRecordPtr page) {
     std::stable_sort(list.begin(), list.end(), ComparePageOrder);
 }
 
-bool TNerivaleSvcMain::AddToQueue(PageRecordPtr& page, bool force) {
-    if (!force && OutboundThreadsRunning() == 0) return false;
-    try {
-        std::lock_guard<std::mutex> q(m_queueLock);
-        for (auto it = m_queue.rbegin(); it != m_queue.rend(); ++it) {
-            if (isDuplicate(**it, *page)) {
-                FreePageRecord(page);
-                return true;
-            }
+// ------------------------------------------------------------ the queue
+
+PageQueue::Queue::Queue(PageQueue& owner) : m_owner(owner), m_lock(owner.m_queueLock), m_list(owner.m_queue) {}
+
+PageRecordPtr PageQueue::Queue::take(std::size_t i) { return takeAt(m_list, i); }
+
+void PageQueue::Queue::insert(PageRecordPtr page) { InsertInPageOrder(m_list, std::move(page)); }
+
+void PageQueue::Queue::append(PageRecordPtr page) { m_list.push_back(std::move(page)); }
+
+void PageQueue::Queue::sortByProvider() { std::stable_sort(m_list.begin(), m_list.end(), CompareByProvider); }
+
+std::vector<PageRecordPtr> PageQueue::Queue::takeAll() {
+    std::vector<PageRecordPtr> all;
+    all.swap(m_list);
+    return all;
+}
+
+void PageQueue::Queue::postLength() const {
+    if (m_owner.m_postLength) m_owner.m_postLength(static_cast<std::int32_t>(m_list.size()));
+}
+
+// ------------------------------------------------------------ the secondary list
+
+PageQueue::Secondary::Secondary(PageQueue& owner) : m_lock(owner.m_secondaryLock), m_list(owner.m_secondary) {}
+
+PageRecordPtr PageQueue::Secondary::takeFront() { return takeAt(m_list, 0); }
+
+void PageQueue::Secondary::insert(PageRecordPtr page) { InsertInPageOrder(m_list, std::move(page)); }
+
+void PageQueue::Secondary::append(PageRecordPtr page) { m_list.push_back(std::move(page)); }
+
+void PageQueue::Secondary::sortByProvider() { std::stable_sort(m_list.begin(), m_list.end(), CompareByProvider); }
+
+std::vector<PageRecordPtr> PageQueue::Secondary::takeAll() {
+    std::vector<PageRecordPtr> all;
+    all.swap(m_list);
+    return all;
+}
+
+// ------------------------------------------------------------ PageQueue
+
+PageQueue::PageQueue(LengthFn postLength) : m_postLength(std::move(postLength)) {}
+
+bool PageQueue::add(PageRecordPtr& page) {
+    Queue q = lockQueue();
+    for (auto it = m_queue.rbegin(); it != m_queue.rend(); ++it) {
+        if (isDuplicate(**it, *page)) {
+            FreePageRecord(page);
+            return false;
         }
-        // The page's connection-error keys come from this number.
-        if (page->Serial == 0) page->Serial = m_outbound->nextSerial.fetch_add(1);
-        InsertInPageOrder(m_queue, std::move(page));
-        PostUpdateCounters(kCtQueued, static_cast<std::int32_t>(m_queue.size()));
-    } catch (const std::exception& e) {
-        WriteToLog(std::string("[Exception Error] Error In Add To Queue: ") + e.what());
     }
+    if (page->Serial == 0) page->Serial = newSerial();
+    q.insert(std::move(page));
+    q.postLength();
     return true;
 }
 
-namespace {
-namespace fs = std::filesystem;
-
-void restoreErrors(ConnectionErrors& errors, const std::string& key, int count) {
-    for (int i = 0; i < count; ++i) errors.AddConnectionError(key);
+void PageQueue::requeue(PageRecordPtr page) {
+    if (!page) return;
+    Queue q = lockQueue();
+    q.insert(std::move(page));
+    q.postLength();
 }
 
-}  // namespace
-
-// At stop, after every thread has ended: the queue and the secondary list
-// (the port threads have given their batches back to the queue) go to
-// hQueue.Dat, replaced atomically. Nothing held: the file is left as it is.
-void TNerivaleSvcMain::SaveQueueFile() {
-    std::vector<SavedPage> saved;
-    auto take = [&](std::vector<PageRecordPtr>& list) {
-        for (auto& page : list) {
-            if (!page || !page->Recipient || !page->PrimaryProvider) continue;
-            ConnectionErrors& errors = connectionErrors();
-            SavedPage s;
-            s.pageErrors = errors.count(ConnectionErrors::pageKey(*page));
-            s.primaryErrors = errors.count(ConnectionErrors::primaryKey(*page));
-            s.secondaryErrors = errors.count(ConnectionErrors::secondaryKey(*page));
-            s.page = std::move(page);
-            saved.push_back(std::move(s));
-        }
-        list.clear();
-    };
-    {
-        std::lock_guard<std::mutex> q(m_queueLock);
-        take(m_queue);
-        std::lock_guard<std::mutex> s(m_secondaryLock);
-        take(m_secondary);
-    }
-    if (saved.empty()) return;
-    const fs::path file = resolveFileNoCase(m_options.dataDir, kQueueFileName);
-    std::string error;
-    if (writeFileAtomic(file, encodeQueueFile(saved), kLogFileMode, &error))
-        WriteToLog("[System] " + std::to_string(saved.size()) + " Queued Pages Kept In " + kQueueFileName +
-                   " For The Next Start");
-    else
-        WriteToLog("[System] Unable To Write " + file.string() + ": " + error + ", " +
-                   std::to_string(saved.size()) + " Queued Pages Lost");
+void PageQueue::toSecondary(PageRecordPtr page) {
+    if (!page) return;
+    lockSecondary().insert(std::move(page));
 }
 
-// At start, before the spooler: the pages kept at the last stop join the
-// queue, keeping their connection errors; the file is removed once they are
-// in. A file that cannot be read is moved aside, never dropped in silence.
-void TNerivaleSvcMain::RestoreQueueFile() {
-    auto file = findFileNoCase(m_options.dataDir, kQueueFileName);
-    if (!file) return;
-    std::string bytes, error;
-    std::vector<SavedPage> saved;
-    std::error_code ec;
-    if (!readWholeFile(*file, bytes)) {
-        error = "cannot be read";
-    } else if (decodeQueueFile(bytes, saved, error)) {
-        std::size_t n = 0;
-        {
-            std::lock_guard<std::mutex> q(m_queueLock);
-            for (auto& s : saved) {
-                PageRecordPtr page = std::move(s.page);
-                page->Serial = m_outbound->nextSerial.fetch_add(1);
-                ConnectionErrors& errors = connectionErrors();
-                restoreErrors(errors, ConnectionErrors::pageKey(*page), s.pageErrors);
-                restoreErrors(errors, ConnectionErrors::primaryKey(*page), s.primaryErrors);
-                restoreErrors(errors, ConnectionErrors::secondaryKey(*page), s.secondaryErrors);
-                InsertInPageOrder(m_queue, std::move(page));
-                ++n;
-            }
-            PostUpdateCounters(kCtQueued, static_cast<std::int32_t>(m_queue.size()));
-        }
-        fs::remove(*file, ec);
-        WriteToLog("[System] " + std::to_string(n) + " Queued Pages Restored From " + kQueueFileName);
-        return;
-    }
-    const fs::path aside = m_options.dataDir / kUnreadableQueueFileName;
-    fs::rename(*file, aside, ec);
-    WriteToLog(std::string("[System] ") + kQueueFileName + " Unreadable (" + error + "), " +
-               (ec ? "Left In Place: " + ec.message() : "Moved To " + aside.filename().string()));
+std::size_t PageQueue::size() const {
+    std::lock_guard<std::mutex> q(m_queueLock);
+    return m_queue.size();
+}
+
+void PageQueue::postLength() const {
+    std::lock_guard<std::mutex> q(m_queueLock);
+    if (m_postLength) m_postLength(static_cast<std::int32_t>(m_queue.size()));
 }
 
 }  // namespace nv

@@ -64,11 +64,10 @@ void TNerivaleSvcMain::ClearQueues() {
     std::error_code ec;
     if (auto file = findFileNoCase(m_options.dataDir, kQueueFileName)) std::filesystem::remove(*file, ec);
     {
-        std::lock_guard<std::mutex> q(m_queueLock);
-        while (!m_queue.empty()) {
-            if (m_queue.back()) connectionErrors().forgetPage(*m_queue.back());
-            FreePageRecord(m_queue.back());
-            m_queue.pop_back();
+        PageQueue::Queue queue = m_pages.lockQueue();
+        for (std::vector<PageRecordPtr> pages = queue.takeAll(); !pages.empty(); pages.pop_back()) {
+            if (pages.back()) connectionErrors().forgetPage(*pages.back());
+            FreePageRecord(pages.back());
         }
         WriteToLog("[Operator Action] Message Queue Cleared!");
         PostUpdateCounters(kCtQueued, 0);

@@ -21,13 +21,6 @@ std::string lengthAt(std::size_t size, std::size_t index) {
 
 }  // namespace
 
-// Names compared byte by byte with case; an absent page or provider is equal
-// to anything.
-bool CompareByProvider(const PageRecordPtr& a, const PageRecordPtr& b) {
-    if (!a || !b || !a->PrimaryProvider || !b->PrimaryProvider) return false;
-    return a->PrimaryProvider->CompanyName() < b->PrimaryProvider->CompanyName();
-}
-
 Spooler::~Spooler() {
     if (m_thread.joinable()) m_thread.join();
 }
@@ -55,33 +48,20 @@ bool Spooler::join(std::chrono::milliseconds bound) {
 void Spooler::execute() {
     auto stop = [this] { return stopped(); };
     m_ctx.SecondaryRunning.store(false);
-    {
-        std::lock_guard<std::mutex> q(m_ctx.queueLock);
-        m_ctx.counter(kCtQueued, static_cast<std::int32_t>(m_ctx.queue.size()));
-    }
+    m_pages.postLength();
     while (!stopped()) {
         m_ctx.log("[System] Queue Services Active, Ready To Spool Pages");
         if (!m_ctx.sleepChecking(m_ctx.timing.spoolStart, stop)) break;
         try {
             for (;;) {
                 if (!m_ctx.sleepChecking(m_ctx.timing.spoolCycle, stop)) break;
-                bool waiting;
-                {
-                    std::lock_guard<std::mutex> q(m_ctx.queueLock);
-                    waiting = !m_ctx.queue.empty();
-                }
-                if (waiting && !m_ctx.sleepChecking(m_ctx.timing.spoolPagesWait, stop)) break;
+                if (!m_pages.empty() && !m_ctx.sleepChecking(m_ctx.timing.spoolPagesWait, stop)) break;
                 // What a pass does not catch ends this cycle only.
                 try {
                     runCycle();
                 } catch (const std::exception& e) {
-                    std::size_t length;
-                    {
-                        std::lock_guard<std::mutex> q(m_ctx.queueLock);
-                        length = m_ctx.queue.size();
-                    }
                     m_ctx.log(std::string("[System] Main Queue Services Exception1: ") + e.what() +
-                              lengthAt(length, 0));
+                              lengthAt(m_pages.size(), 0));
                 }
             }
         } catch (const std::exception& e) {
@@ -94,15 +74,15 @@ void Spooler::execute() {
 void Spooler::runCycle() {
     bool empty;
     {
-        std::unique_lock<std::mutex> q(m_ctx.queueLock);
-        empty = m_ctx.queue.empty();
+        PageQueue::Queue queue = m_pages.lockQueue();
+        empty = queue.empty();
         if (!empty) {
             try {
-                std::stable_sort(m_ctx.queue.begin(), m_ctx.queue.end(), CompareByProvider);
-                primaryPass();
+                queue.sortByProvider();
+                primaryPass(queue);
             } catch (const std::exception& e) {
                 m_ctx.log(std::string("[System] Primary Queue Services Exception: ") + e.what() +
-                          lengthAt(m_ctx.queue.size(), 0));
+                          lengthAt(queue.size(), 0));
             }
         }
     }
@@ -111,7 +91,7 @@ void Spooler::runCycle() {
             secondaryPass();
         } catch (const std::exception& e) {
             m_ctx.log(std::string("[System] Secondary Queue Services Exception: ") + e.what() +
-                      lengthAt(m_ctx.queue.size(), 0));
+                      lengthAt(m_pages.size(), 0));
         }
     }
 }
@@ -123,22 +103,22 @@ void Spooler::dropPage(PageRecordPtr& page, const std::string& providerName) {
     m_ctx.counter(kCtError, 0);
 }
 
-// Caller holds the queue's lock; the queue is sorted by provider and not empty.
-bool Spooler::primaryPass() {
-    auto& queue = m_ctx.queue;
+// The queue is held, sorted by provider and not empty.
+bool Spooler::primaryPass(PageQueue::Queue& queue) {
+    const auto& list = queue.pages();
     // The head is the first page of the provider after the one placed last.
     std::size_t head = 0;
     if (!m_lastPlaced.empty()) {
-        auto it = std::find_if(queue.begin(), queue.end(), [&](const PageRecordPtr& p) {
+        auto it = std::find_if(list.begin(), list.end(), [&](const PageRecordPtr& p) {
             return p && p->PrimaryProvider && p->PrimaryProvider->CompanyName() > m_lastPlaced;
         });
-        if (it != queue.end()) head = static_cast<std::size_t>(it - queue.begin());
+        if (it != list.end()) head = static_cast<std::size_t>(it - list.begin());
     }
     TQueueRec& P = *queue[head];
     if (!P.Recipient || !P.PrimaryProvider) {
         m_ctx.log("[System] Primary Queue Services Exception: Page Without Recipient" + lengthAt(queue.size(), head));
-        m_ctx.freePage(queue[head]);
-        queue.erase(queue.begin() + static_cast<std::ptrdiff_t>(head));
+        PageRecordPtr orphan = queue.take(head);
+        m_ctx.freePage(orphan);
         return false;
     }
     const std::string N = primaryName(P);
@@ -166,14 +146,11 @@ bool Spooler::primaryPass() {
             }
             m_ctx.log("[TAP Connection Status] " + N + " Assigned To " + rec->Port.Name() + " Using Device Num. " +
                       std::to_string(static_cast<std::uint16_t>(rec->Port.TapiDevice())));
-            auto at = queue.begin() + static_cast<std::ptrdiff_t>(head);
-            rec->Pages.push_back(std::move(*at));
-            at = queue.erase(at);
+            rec->Pages.push_back(queue.take(head));
             ++budget;
-            while (at != queue.end() && budget < kCycleBudget && rec->Pages.size() < kBatchLimit && *at &&
-                   primaryName(**at) == N) {
-                rec->Pages.push_back(std::move(*at));
-                at = queue.erase(at);
+            while (head < queue.size() && budget < kCycleBudget && rec->Pages.size() < kBatchLimit &&
+                   queue[head] && primaryName(*queue[head]) == N) {
+                rec->Pages.push_back(queue.take(head));
                 ++budget;
             }
             rec->Hold = false;
@@ -184,17 +161,15 @@ bool Spooler::primaryPass() {
     }
     if (taken) {
         m_lastPlaced = company;  // P now belongs to the port thread
-        m_ctx.counter(kCtQueued, static_cast<std::int32_t>(queue.size()));
+        queue.postLength();
         return true;
     }
     if (busy) return false;  // the head waits, and the pages behind it
-    PageRecordPtr page = std::move(queue[head]);
-    queue.erase(queue.begin() + static_cast<std::ptrdiff_t>(head));
-    m_ctx.counter(kCtQueued, static_cast<std::int32_t>(queue.size()));
+    PageRecordPtr page = queue.take(head);
+    queue.postLength();
     if (page->SecondaryProvider) {
         std::lock_guard<std::mutex> t(m_ctx.threadListLock);
-        std::lock_guard<std::mutex> s(m_ctx.secondaryLock);
-        m_ctx.secondary.push_back(std::move(page));
+        m_pages.lockSecondary().append(std::move(page));
         return false;
     }
     dropPage(page, N);
@@ -204,8 +179,7 @@ bool Spooler::primaryPass() {
 void Spooler::secondaryPass() {
     {
         std::lock_guard<std::mutex> t(m_ctx.threadListLock);
-        std::lock_guard<std::mutex> s(m_ctx.secondaryLock);
-        std::stable_sort(m_ctx.secondary.begin(), m_ctx.secondary.end(), CompareByProvider);
+        m_pages.lockSecondary().sortByProvider();
     }
     int budget = 0;
     for (;;) {
@@ -217,10 +191,9 @@ void Spooler::secondaryPass() {
 }
 
 bool Spooler::secondaryStep(int& budget, bool& pauseAfter) {
-    std::lock_guard<std::mutex> q(m_ctx.queueLock);
+    PageQueue::Queue queue = m_pages.lockQueue();
     std::lock_guard<std::mutex> t(m_ctx.threadListLock);
-    std::lock_guard<std::mutex> s(m_ctx.secondaryLock);
-    auto& sl = m_ctx.secondary;
+    PageQueue::Secondary sl = m_pages.lockSecondary();
     if (sl.empty() || m_ctx.SecondaryRunning.load() || budget >= kCycleBudget || stopped()) return false;
     ++budget;
     TQueueRec& P = *sl.front();
@@ -239,11 +212,9 @@ bool Spooler::secondaryStep(int& budget, bool& pauseAfter) {
             continue;
         }
         rec->Hold = true;
-        rec->Pages.push_back(std::move(sl.front()));
-        sl.erase(sl.begin());
+        rec->Pages.push_back(sl.takeFront());
         while (!sl.empty() && budget < kCycleBudget && sl.front()->Recipient->SecProviderName() == S) {
-            rec->Pages.push_back(std::move(sl.front()));
-            sl.erase(sl.begin());
+            rec->Pages.push_back(sl.takeFront());
             ++budget;
         }
         pauseAfter = !sl.empty() && sl.front()->Recipient->SecProviderName() != S;
@@ -252,12 +223,11 @@ bool Spooler::secondaryStep(int& budget, bool& pauseAfter) {
         break;
     }
     if (taken || busy) return true;  // busy: P stays first and is tried again
-    PageRecordPtr page = std::move(sl.front());
-    sl.erase(sl.begin());
+    PageRecordPtr page = sl.takeFront();
     if (m_ctx.errors.AddConnectionError(ConnectionErrors::pageKey(*page))) {
         // Offered for its primary provider again.
-        InsertInPageOrder(m_ctx.queue, std::move(page));
-        m_ctx.counter(kCtQueued, static_cast<std::int32_t>(m_ctx.queue.size()));
+        queue.insert(std::move(page));
+        queue.postLength();
         return true;
     }
     dropPage(page, primaryName(*page));

@@ -3,9 +3,8 @@
 // up to ten for one provider, to free port threads that may serve them, and
 // pages that wait for their secondary provider to a port that may serve that.
 //
-// Locks are taken per pass in the one order (queue, port-thread list,
-// secondary list, a port's mutex) and every pause happens outside them, so
-// the intake never waits behind a spooler pause.
+// Locks are taken per pass in the one order (PageQueue.h) and every pause
+// happens outside them, so the intake never waits behind a spooler pause.
 //
 // Starvation: the queue is sorted by provider name and one batch is placed per
 // cycle. Placing always the first provider would let a provider that keeps
@@ -17,12 +16,13 @@
 #include <thread>
 
 #include "service/OutboundThread.h"
+#include "service/PageQueue.h"
 
 namespace nv {
 
 class Spooler {
 public:
-    explicit Spooler(OutboundContext& ctx) : m_ctx(ctx) {}
+    Spooler(OutboundContext& ctx, PageQueue& pages) : m_ctx(ctx), m_pages(pages) {}
     ~Spooler();  // joins
     Spooler(const Spooler&) = delete;
     Spooler& operator=(const Spooler&) = delete;
@@ -37,7 +37,7 @@ public:
 
 private:
     void execute();
-    bool primaryPass();
+    bool primaryPass(PageQueue::Queue& queue);
     void secondaryPass();
     // One examination for the secondary pass; false when the pass should end.
     bool secondaryStep(int& budget, bool& pauseAfter);
@@ -45,6 +45,7 @@ private:
     void dropPage(PageRecordPtr& page, const std::string& providerName);
 
     OutboundContext& m_ctx;
+    PageQueue& m_pages;  // QueueRecList and sList
     std::string m_lastPlaced;  // provider of the last primary batch
     std::atomic<bool> m_running{false};
     std::thread m_thread;

@@ -40,14 +40,8 @@ TNerivaleSvcMain::~TNerivaleSvcMain() {
         SaveQueueFile();
     } catch (...) {
     }
-    {
-        std::lock_guard<std::mutex> q(m_queueLock);
-        m_queue.clear();
-    }
-    {
-        std::lock_guard<std::mutex> s(m_secondaryLock);
-        m_secondary.clear();
-    }
+    m_pages.lockQueue().takeAll();
+    m_pages.lockSecondary().takeAll();
     m_timer.reset();
     m_pipeServer.reset();
     // Every thread has been joined, so nothing posts any more: run what is
@@ -149,17 +143,11 @@ void TNerivaleSvcMain::Timer2Timer() {
     auto minutes = std::chrono::duration_cast<std::chrono::minutes>(m_clock.now() - m_createdAt).count();
     m_counters.rHours = static_cast<std::int32_t>(minutes / 60);
     m_counters.rMin = static_cast<std::int32_t>(minutes % 60);
-    {
-        std::lock_guard<std::mutex> q(m_queueLock);
-        PostUpdateCounters(kCtQueued, static_cast<std::int32_t>(m_queue.size()));
-    }
+    m_pages.postLength();
     m_workers.reap();
 }
 
-std::size_t TNerivaleSvcMain::queueLength() const {
-    std::lock_guard<std::mutex> q(m_queueLock);
-    return m_queue.size();
-}
+std::size_t TNerivaleSvcMain::queueLength() const { return m_pages.size(); }
 
 bool TNerivaleSvcMain::flushPipe(std::chrono::milliseconds bound) { return m_pipeClient.flush(bound); }
 

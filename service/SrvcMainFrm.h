@@ -6,8 +6,7 @@
 //
 // Threads: log lines, counter changes and pipe messages are posted to the loop
 // from any thread; only the loop's thread writes Log.Dat, changes the counters
-// and hands messages to the pipe sender. Lock order: the page queue, then the
-// port-thread list, then the secondary list.
+// and hands messages to the pipe sender. The lock order is PageQueue.h's.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -29,6 +28,7 @@
 #include "service/Counters.h"
 #include "service/EngineLog.h"
 #include "service/OutboundPorts.h"
+#include "service/PageQueue.h"
 #include "service/PageWorkers.h"
 #include "service/SmppSender.h"
 #include "service/SnppSender.h"
@@ -120,14 +120,16 @@ public:
     std::size_t workerCount() const { return m_workers.count(); }
     const std::filesystem::path& WorkDir() const { return m_options.dataDir; }
 
-    std::atomic<bool> SecondaryRunning{false};
     // Set by cancel_call, cleared only by StartOutboundThreads (start) and
     // CancelAllCalls (stop); every other code only reads it.
     std::atomic<bool> Cancelcall{false};
-    std::atomic<bool> Shutdown{false};
-    std::atomic<bool> Terminate{false};
+    // Any thread: the engine is being stopped or destroyed.
+    bool Stopping() const { return Terminate.load() || Shutdown.load(); }
 
 private:
+    std::atomic<bool> Shutdown{false};   // FormDestroy began
+    std::atomic<bool> Terminate{false};  // StopServer began
+
     // Engine-thread halves of the posted calls.
     void WriteToLogPost(const std::string& text);
     void SendPipeDataPost(const std::string& text);
@@ -159,7 +161,7 @@ private:
     void BMDThread1Execute(PageRecordPtr page);
 
     // hQueue.Dat: the pages held at stop are kept for the next start
-    // (PageQueue.cpp). Engine thread.
+    // (EngineQueue.cpp). Engine thread.
     void SaveQueueFile();
     void RestoreQueueFile();
 
@@ -181,11 +183,8 @@ private:
     std::unique_ptr<LocalPipeServer> m_pipeServer;  // PipeServer1
     std::unique_ptr<RepeatingTimer> m_timer;        // Timer2
 
-    // QueueRecList and sList, each with its own lock.
-    mutable std::mutex m_queueLock;
-    std::vector<PageRecordPtr> m_queue;
-    std::mutex m_secondaryLock;
-    std::vector<PageRecordPtr> m_secondary;
+    // QueueRecList and sList; counter 11 follows the queue's length.
+    PageQueue m_pages{[this](std::int32_t length) { PostUpdateCounters(kCtQueued, length); }};
 
     // Stop flags of the thread groups (their threads come with later work).
     std::atomic<bool> m_tnppStop{false};

@@ -29,11 +29,31 @@ protected:
                 counters.emplace_back(id, v);
             },
             [](const ProviderRec*) {},
-            queueLock, queue, secondaryLock, secondary, secondaryRunning, cancel, outboundStop, spoolStop,
+            cancel, outboundStop, spoolStop,
             steadyClock(), quick};
         ports = std::make_unique<OutboundPorts>(parts);
-        spooler = std::make_unique<Spooler>(ports->ctx);
+        spooler = std::make_unique<Spooler>(ports->ctx, pages);
     }
+
+    // The page queue's two lists as the cases read and fill them, each call
+    // under the list's lock.
+    struct QueueView {
+        PageQueue& pages;
+        std::size_t size() const { return pages.lockQueue().size(); }
+        bool empty() const { return pages.lockQueue().empty(); }
+        void push_back(PageRecordPtr p) const { pages.lockQueue().append(std::move(p)); }
+        void clear() const { pages.lockQueue().takeAll(); }
+        PageRecordPtr takeFront() const { return pages.lockQueue().take(0); }
+        std::vector<std::string> pins() const { return SpoolerTest::pins(pages.lockQueue().pages()); }
+    };
+    struct SecondaryView {
+        PageQueue& pages;
+        std::size_t size() const { return pages.lockSecondary().size(); }
+        bool empty() const { return pages.lockSecondary().empty(); }
+        void push_back(PageRecordPtr p) const { pages.lockSecondary().append(std::move(p)); }
+        void clear() const { pages.lockSecondary().takeAll(); }
+        std::vector<std::string> pins() const { return SpoolerTest::pins(pages.lockSecondary().pages()); }
+    };
 
     OutboundThreadRecPtr addPort(const std::string& name, bool direct = false, const std::string& group = "") {
         PortRec p;
@@ -78,6 +98,8 @@ protected:
         for (const auto& p : list) out.push_back(p->Recipient->PIN());
         return out;
     }
+    static std::vector<std::string> pins(const QueueView& list) { return list.pins(); }
+    static std::vector<std::string> pins(const SecondaryView& list) { return list.pins(); }
     // The port thread's side of a finished batch, without a thread.
     static void freePort(const OutboundThreadRecPtr& rec) {
         rec->Pages.clear();
@@ -93,9 +115,13 @@ protected:
     std::mutex m;
     std::vector<std::string> logs;
     std::vector<std::pair<int, std::int32_t>> counters;
-    std::mutex queueLock, secondaryLock;
-    std::vector<PageRecordPtr> queue, secondary;
-    std::atomic<bool> secondaryRunning{false}, cancel{false}, outboundStop{false}, spoolStop{false};
+    PageQueue pages{[this](std::int32_t length) {
+        std::lock_guard<std::mutex> g(m);
+        counters.emplace_back(kCtQueued, length);
+    }};
+    QueueView queue{pages};
+    SecondaryView secondary{pages};
+    std::atomic<bool> cancel{false}, outboundStop{false}, spoolStop{false};
     std::unique_ptr<OutboundPorts> ports;
     std::unique_ptr<Spooler> spooler;
     std::uint64_t serial = 0;
@@ -176,7 +202,7 @@ TEST_F(SpoolerTest, SecondaryPageNoPortTakesReturnsTwiceAndIsDroppedTheThirdTime
     for (int attempt = 1; attempt <= 3; ++attempt) {
         port->State = PortState::Free;
         secondary.push_back(attempt == 1 ? page("Acme", dtTapModem, "77", "Backup", dtTapDirect)
-                                         : std::move(queue.front()));
+                                         : queue.takeFront());
         queue.clear();
         spooler->runCycle();  // queue empty: the secondary pass
         SCOPED_TRACE(attempt);
@@ -195,13 +221,13 @@ TEST_F(SpoolerTest, SecondaryPassFillsFreePortsBySecondaryProviderAndWaitsWhileO
     secondary.push_back(page("P", dtTapModem, "2", "SecB"));
     secondary.push_back(page("P", dtTapModem, "3", "SecA"));
 
-    secondaryRunning = true;
+    ports->SecondaryRunning = true;
     spooler->runCycle();
     EXPECT_EQ(secondary.size(), 3u);
 
     // A batch is the run of pages for one secondary provider at the head; the
     // third page waits while both ports are busy.
-    secondaryRunning = false;
+    ports->SecondaryRunning = false;
     spooler->runCycle();
     EXPECT_TRUE(a->Hold);
     EXPECT_TRUE(b->Hold);

@@ -1,0 +1,128 @@
+#pragma once
+// PageQueue: the page queue (QueueRecList), the secondary list (sList), their
+// locks and the pages' serial numbers. The engine owns it; the intake, the
+// page workers, the spooler, the port threads, clear_queues and hQueue.Dat
+// reach the lists only through it.
+//
+// Lock order, the one for every thread of the service:
+//   1. the page queue          (PageQueue::lockQueue)
+//   2. the port-thread list    (OutboundPorts::threadListLock)
+//   3. the secondary list      (PageQueue::lockSecondary)
+//   4. a port's PagesLock      (TOutboundThreadRec)
+//   5. the connection-error table (ConnectionErrors, a leaf)
+// A lock may be skipped, never taken against this order. Nothing sleeps while
+// holding one; a port thread puts pages back only after it let go of its
+// PagesLock.
+//
+// The queue keeps the order std::stable_sort by ComparePageOrder would give
+// (priorities as "%2.2d" texts, so "100" sorts before "20"). The spooler sorts
+// it by provider for the length of one cycle; the next page put in sorts it by
+// priority again, stably, as the Windows version's full sort did.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+#include "foundation/PageRecord.h"
+
+namespace nv {
+
+// Sort orders of the queue (priority as "%2.2d" text) and of the spooler
+// (primary provider names, with case; absent compares equal).
+bool ComparePageOrder(const PageRecordPtr& a, const PageRecordPtr& b);
+bool CompareByProvider(const PageRecordPtr& a, const PageRecordPtr& b);
+// Appends `page` and leaves `list` as std::stable_sort by ComparePageOrder
+// would; a list already in that order costs one scan, not a sort.
+void InsertInPageOrder(std::vector<PageRecordPtr>& list, PageRecordPtr page);
+
+class PageQueue {
+public:
+    // Posts counter 11 (queued pages) with a length; called under the queue's
+    // lock, so the last value posted is the queue's length.
+    using LengthFn = std::function<void(std::int32_t)>;
+
+    explicit PageQueue(LengthFn postLength);
+    PageQueue(const PageQueue&) = delete;
+    PageQueue& operator=(const PageQueue&) = delete;
+
+    // The queue, held under its lock for the handle's life.
+    class Queue {
+    public:
+        std::size_t size() const { return m_list.size(); }
+        bool empty() const { return m_list.empty(); }
+        const std::vector<PageRecordPtr>& pages() const { return m_list; }
+        const PageRecordPtr& operator[](std::size_t i) const { return m_list[i]; }
+        // Takes the page at `i` out of the queue.
+        PageRecordPtr take(std::size_t i);
+        // Puts a page in its place in priority order.
+        void insert(PageRecordPtr page);
+        // At the end, whatever its priority (the list as the spooler left it).
+        void append(PageRecordPtr page);
+        void sortByProvider();
+        // Every page, the queue left empty.
+        std::vector<PageRecordPtr> takeAll();
+        // Counter 11 with the length now.
+        void postLength() const;
+
+    private:
+        friend class PageQueue;
+        explicit Queue(PageQueue& owner);
+        PageQueue& m_owner;
+        std::unique_lock<std::mutex> m_lock;
+        std::vector<PageRecordPtr>& m_list;
+    };
+
+    // The secondary list, held under its lock for the handle's life.
+    class Secondary {
+    public:
+        std::size_t size() const { return m_list.size(); }
+        bool empty() const { return m_list.empty(); }
+        const std::vector<PageRecordPtr>& pages() const { return m_list; }
+        const PageRecordPtr& front() const { return m_list.front(); }
+        PageRecordPtr takeFront();
+        // AddToSecondaryQueue: in priority order.
+        void insert(PageRecordPtr page);
+        // At the end (the spooler's hand-over of a page no port could take).
+        void append(PageRecordPtr page);
+        void sortByProvider();
+        std::vector<PageRecordPtr> takeAll();
+
+    private:
+        friend class PageQueue;
+        explicit Secondary(PageQueue& owner);
+        std::unique_lock<std::mutex> m_lock;
+        std::vector<PageRecordPtr>& m_list;
+    };
+
+    Queue lockQueue() { return Queue(*this); }
+    Secondary lockSecondary() { return Secondary(*this); }
+
+    // AddToQueue's list part: false when an equal page (recipient PIN, message
+    // text and primary provider name, exact) waits already; the new page is
+    // then freed. Otherwise the page gets its serial (when it has none), goes
+    // in its place and counter 11 is posted.
+    bool add(PageRecordPtr& page);
+    // A page a port thread gives back: in its place, counter 11 posted.
+    void requeue(PageRecordPtr page);
+    // A page for its secondary provider: into sList in its place.
+    void toSecondary(PageRecordPtr page);
+
+    std::size_t size() const;
+    bool empty() const { return size() == 0; }
+    // Counter 11 with the length now (the timer, the spooler's start).
+    void postLength() const;
+
+    // A never-reused number; the page's connection-error keys come from it.
+    std::uint64_t newSerial() { return m_nextSerial.fetch_add(1); }
+
+private:
+    LengthFn m_postLength;
+    mutable std::mutex m_queueLock;
+    std::vector<PageRecordPtr> m_queue;  // QueueRecList
+    std::mutex m_secondaryLock;
+    std::vector<PageRecordPtr> m_secondary;  // sList
+    std::atomic<std::uint64_t> m_nextSerial{1};
+};
+
+}  // namespace nv
