@@ -28,13 +28,6 @@ bool isDuplicate(const TQueueRec& a, const TQueueRec& b) {
            a.PrimaryProvider->CompanyName() == b.PrimaryProvider->CompanyName();
 }
 
-PageRecordPtr takeAt(std::vector<PageRecordPtr>& list, std::size_t i) {
-    auto at = list.begin() + static_cast<std::ptrdiff_t>(i);
-    PageRecordPtr page = std::move(*at);
-    list.erase(at);
-    return page;
-}
-
 }  // namespace
 
 // Sort order of the queue and of the secondary list. The texts hold digits and
@@ -64,57 +57,148 @@ void InsertInPageOrder(std::vector<PageRecordPtr>& list, PageRecordPtr page) {
     std::stable_sort(list.begin(), list.end(), ComparePageOrder);
 }
 
+// ------------------------------------------------------------ PageOrderList
+
+// The result is always what std::stable_sort of the list with the page at its
+// end gives; `ordered` only saves the scan that InsertInPageOrder makes.
+void PageOrderList::insert(PageRecordPtr page) {
+    if (ordered) {
+        // Where a stable sort would leave the newest page: after its equals.
+        auto at = std::upper_bound(pages.begin(), pages.end(), page, ComparePageOrder);
+        pages.insert(at, std::move(page));
+        return;
+    }
+    pages.push_back(std::move(page));
+    std::stable_sort(pages.begin(), pages.end(), ComparePageOrder);
+    ordered = true;
+}
+
+void PageOrderList::append(PageRecordPtr page) {
+    if (ordered && !pages.empty() && ComparePageOrder(page, pages.back())) ordered = false;
+    pages.push_back(std::move(page));
+}
+
+// Taking a page out of an ordered list leaves it ordered.
+PageRecordPtr PageOrderList::take(std::size_t i) {
+    auto at = pages.begin() + static_cast<std::ptrdiff_t>(i);
+    PageRecordPtr page = std::move(*at);
+    pages.erase(at);
+    return page;
+}
+
+void PageOrderList::sortByProvider() {
+    std::stable_sort(pages.begin(), pages.end(), CompareByProvider);
+    // Once per spooler cycle; pages of one priority (the intake's) stay ordered.
+    ordered = std::is_sorted(pages.begin(), pages.end(), ComparePageOrder);
+}
+
+std::vector<PageRecordPtr> PageOrderList::takeAll() {
+    std::vector<PageRecordPtr> all;
+    all.swap(pages);
+    ordered = true;
+    return all;
+}
+
 // ------------------------------------------------------------ the queue
 
 PageQueue::Queue::Queue(PageQueue& owner) : m_owner(owner), m_lock(owner.m_queueLock), m_list(owner.m_queue) {}
 
-PageRecordPtr PageQueue::Queue::take(std::size_t i) { return takeAt(m_list, i); }
+PageRecordPtr PageQueue::Queue::take(std::size_t i) {
+    PageRecordPtr page = m_list.take(i);
+    m_owner.unindexPage(page.get());
+    return page;
+}
 
-void PageQueue::Queue::insert(PageRecordPtr page) { InsertInPageOrder(m_list, std::move(page)); }
+void PageQueue::Queue::insert(PageRecordPtr page) {
+    m_owner.indexPage(page.get());
+    m_list.insert(std::move(page));
+}
 
-void PageQueue::Queue::append(PageRecordPtr page) { m_list.push_back(std::move(page)); }
+void PageQueue::Queue::append(PageRecordPtr page) {
+    m_owner.indexPage(page.get());
+    m_list.append(std::move(page));
+}
 
-void PageQueue::Queue::sortByProvider() { std::stable_sort(m_list.begin(), m_list.end(), CompareByProvider); }
+void PageQueue::Queue::sortByProvider() { m_list.sortByProvider(); }
 
 std::vector<PageRecordPtr> PageQueue::Queue::takeAll() {
-    std::vector<PageRecordPtr> all;
-    all.swap(m_list);
-    return all;
+    m_owner.m_index.clear();
+    return m_list.takeAll();
 }
 
 void PageQueue::Queue::postLength() const {
-    if (m_owner.m_postLength) m_owner.m_postLength(static_cast<std::int32_t>(m_list.size()));
+    if (m_owner.m_postLength) m_owner.m_postLength(static_cast<std::int32_t>(m_list.pages.size()));
 }
 
 // ------------------------------------------------------------ the secondary list
 
 PageQueue::Secondary::Secondary(PageQueue& owner) : m_lock(owner.m_secondaryLock), m_list(owner.m_secondary) {}
 
-PageRecordPtr PageQueue::Secondary::takeFront() { return takeAt(m_list, 0); }
+PageRecordPtr PageQueue::Secondary::takeFront() { return m_list.take(0); }
 
-void PageQueue::Secondary::insert(PageRecordPtr page) { InsertInPageOrder(m_list, std::move(page)); }
+void PageQueue::Secondary::insert(PageRecordPtr page) { m_list.insert(std::move(page)); }
 
-void PageQueue::Secondary::append(PageRecordPtr page) { m_list.push_back(std::move(page)); }
+void PageQueue::Secondary::append(PageRecordPtr page) { m_list.append(std::move(page)); }
 
-void PageQueue::Secondary::sortByProvider() { std::stable_sort(m_list.begin(), m_list.end(), CompareByProvider); }
+void PageQueue::Secondary::sortByProvider() { m_list.sortByProvider(); }
 
-std::vector<PageRecordPtr> PageQueue::Secondary::takeAll() {
-    std::vector<PageRecordPtr> all;
-    all.swap(m_list);
-    return all;
-}
+std::vector<PageRecordPtr> PageQueue::Secondary::takeAll() { return m_list.takeAll(); }
 
 // ------------------------------------------------------------ PageQueue
 
 PageQueue::PageQueue(LengthFn postLength) : m_postLength(std::move(postLength)) {}
 
+bool PageQueue::duplicateKey(const TQueueRec& page, std::size_t& hash) {
+    // A page without its user or its provider is never a duplicate.
+    if (!page.Recipient || !page.PrimaryProvider) return false;
+    std::hash<std::string> h;
+    hash = h(page.MessageText);
+    for (const std::string& part : {page.Recipient->PIN(), page.PrimaryProvider->CompanyName()})
+        hash ^= h(part) + 0x9e3779b97f4a7c15ULL + (hash << 6) + (hash >> 2);
+    return true;
+}
+
+void PageQueue::indexPage(const TQueueRec* page) {
+    std::size_t hash;
+    if (page && duplicateKey(*page, hash)) m_index.emplace(hash, page);
+}
+
+void PageQueue::unindexPage(const TQueueRec* page) {
+    std::size_t hash;
+    if (!page) return;
+    if (duplicateKey(*page, hash)) {
+        auto [first, last] = m_index.equal_range(hash);
+        for (auto it = first; it != last; ++it) {
+            if (it->second == page) {
+                m_index.erase(it);
+                return;
+            }
+        }
+    }
+    // Never indexed (no user or provider), or its key changed while it
+    // waited: no entry may outlive its page.
+    for (auto it = m_index.begin(); it != m_index.end(); ++it) {
+        if (it->second == page) {
+            m_index.erase(it);
+            return;
+        }
+    }
+}
+
+bool PageQueue::hasDuplicate(const TQueueRec& page) const {
+    std::size_t hash;
+    if (!duplicateKey(page, hash)) return false;
+    auto [first, last] = m_index.equal_range(hash);
+    for (auto it = first; it != last; ++it)
+        if (isDuplicate(*it->second, page)) return true;
+    return false;
+}
+
 bool PageQueue::add(PageRecordPtr& page) {
     Queue q = lockQueue();
-    for (auto it = m_queue.rbegin(); it != m_queue.rend(); ++it) {
-        if (isDuplicate(**it, *page)) {
-            FreePageRecord(page);
-            return false;
-        }
+    if (hasDuplicate(*page)) {
+        FreePageRecord(page);
+        return false;
     }
     if (page->Serial == 0) page->Serial = newSerial();
     q.insert(std::move(page));
@@ -136,12 +220,12 @@ void PageQueue::toSecondary(PageRecordPtr page) {
 
 std::size_t PageQueue::size() const {
     std::lock_guard<std::mutex> q(m_queueLock);
-    return m_queue.size();
+    return m_queue.pages.size();
 }
 
 void PageQueue::postLength() const {
     std::lock_guard<std::mutex> q(m_queueLock);
-    if (m_postLength) m_postLength(static_cast<std::int32_t>(m_queue.size()));
+    if (m_postLength) m_postLength(static_cast<std::int32_t>(m_queue.pages.size()));
 }
 
 }  // namespace nv

@@ -18,10 +18,19 @@
 // (priorities as "%2.2d" texts, so "100" sorts before "20"). The spooler sorts
 // it by provider for the length of one cycle; the next page put in sorts it by
 // priority again, stably, as the Windows version's full sort did.
+//
+// Cost under the queue's lock: a page finds its place by binary search after
+// its equals (what a stable sort does), and the duplicate test looks in a hash
+// index of the waiting pages instead of comparing with each of them, so a
+// burst of n pages costs O(n log n). The index holds every queued page that
+// has a recipient and a primary provider; a page's PIN, text and provider
+// name do not change while it waits.
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include "foundation/PageRecord.h"
@@ -36,6 +45,20 @@ bool CompareByProvider(const PageRecordPtr& a, const PageRecordPtr& b);
 // would; a list already in that order costs one scan, not a sort.
 void InsertInPageOrder(std::vector<PageRecordPtr>& list, PageRecordPtr page);
 
+// A list kept in the order std::stable_sort by ComparePageOrder would give
+// after each insert. `ordered` remembers whether it is in that order now, so
+// an insert into an ordered list is a binary search instead of a scan.
+struct PageOrderList {
+    std::vector<PageRecordPtr> pages;
+    bool ordered = true;
+
+    void insert(PageRecordPtr page);
+    void append(PageRecordPtr page);
+    PageRecordPtr take(std::size_t i);
+    void sortByProvider();
+    std::vector<PageRecordPtr> takeAll();
+};
+
 class PageQueue {
 public:
     // Posts counter 11 (queued pages) with a length; called under the queue's
@@ -49,10 +72,10 @@ public:
     // The queue, held under its lock for the handle's life.
     class Queue {
     public:
-        std::size_t size() const { return m_list.size(); }
-        bool empty() const { return m_list.empty(); }
-        const std::vector<PageRecordPtr>& pages() const { return m_list; }
-        const PageRecordPtr& operator[](std::size_t i) const { return m_list[i]; }
+        std::size_t size() const { return m_list.pages.size(); }
+        bool empty() const { return m_list.pages.empty(); }
+        const std::vector<PageRecordPtr>& pages() const { return m_list.pages; }
+        const PageRecordPtr& operator[](std::size_t i) const { return m_list.pages[i]; }
         // Takes the page at `i` out of the queue.
         PageRecordPtr take(std::size_t i);
         // Puts a page in its place in priority order.
@@ -70,16 +93,16 @@ public:
         explicit Queue(PageQueue& owner);
         PageQueue& m_owner;
         std::unique_lock<std::mutex> m_lock;
-        std::vector<PageRecordPtr>& m_list;
+        PageOrderList& m_list;
     };
 
     // The secondary list, held under its lock for the handle's life.
     class Secondary {
     public:
-        std::size_t size() const { return m_list.size(); }
-        bool empty() const { return m_list.empty(); }
-        const std::vector<PageRecordPtr>& pages() const { return m_list; }
-        const PageRecordPtr& front() const { return m_list.front(); }
+        std::size_t size() const { return m_list.pages.size(); }
+        bool empty() const { return m_list.pages.empty(); }
+        const std::vector<PageRecordPtr>& pages() const { return m_list.pages; }
+        const PageRecordPtr& front() const { return m_list.pages.front(); }
         PageRecordPtr takeFront();
         // AddToSecondaryQueue: in priority order.
         void insert(PageRecordPtr page);
@@ -92,7 +115,7 @@ public:
         friend class PageQueue;
         explicit Secondary(PageQueue& owner);
         std::unique_lock<std::mutex> m_lock;
-        std::vector<PageRecordPtr>& m_list;
+        PageOrderList& m_list;
     };
 
     Queue lockQueue() { return Queue(*this); }
@@ -117,11 +140,19 @@ public:
     std::uint64_t newSerial() { return m_nextSerial.fetch_add(1); }
 
 private:
+    // The duplicate index: the hash of a page's PIN, text and primary
+    // provider name to the queued pages that have it. Under the queue's lock.
+    static bool duplicateKey(const TQueueRec& page, std::size_t& hash);
+    void indexPage(const TQueueRec* page);
+    void unindexPage(const TQueueRec* page);
+    bool hasDuplicate(const TQueueRec& page) const;
+
     LengthFn m_postLength;
     mutable std::mutex m_queueLock;
-    std::vector<PageRecordPtr> m_queue;  // QueueRecList
+    PageOrderList m_queue;  // QueueRecList
+    std::unordered_multimap<std::size_t, const TQueueRec*> m_index;
     std::mutex m_secondaryLock;
-    std::vector<PageRecordPtr> m_secondary;  // sList
+    PageOrderList m_secondary;  // sList
     std::atomic<std::uint64_t> m_nextSerial{1};
 };
 
