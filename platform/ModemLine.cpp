@@ -124,7 +124,7 @@ void* LineSlotTable::holder(int instance) const {
 // Hands the call's bytes to the user and notes a lost carrier on the way.
 class ModemLine::Stream final : public ModemStream {
 public:
-    explicit Stream(SerialPort& port) : m_port(port) {}
+    Stream(ByteStream& io, std::function<void()> flush) : m_io(io), m_flush(std::move(flush)) {}
     std::string readAvailable(std::size_t maxBytes) override {
         std::string out;
         if (!m_pending.empty()) {
@@ -132,11 +132,10 @@ public:
             m_pending.erase(0, out.size());
         }
         if (out.size() < maxBytes && !m_lost) {
-            std::string got = m_port.readAvailable(maxBytes - out.size());
+            std::string got = m_io.readAvailable(maxBytes - out.size());
             if (got.empty()) {
                 // Readable with nothing to read: the far end hung up (EOF/EIO).
-                if (m_port.waitReadable(std::chrono::milliseconds(0)) == SerialPort::WaitResult::Readable &&
-                    m_port.readAvailable(maxBytes - out.size()).empty())
+                if (m_io.waitReadable(std::chrono::milliseconds(0)) && m_io.readAvailable(maxBytes - out.size()).empty())
                     m_lost = true;
             }
             watch(got);
@@ -146,17 +145,17 @@ public:
     }
     bool writeAll(std::string_view data, std::chrono::milliseconds timeout) override {
         if (m_lost) return false;
-        return m_port.writeAll(data.data(), data.size(), timeout);
+        return m_io.writeAll(data, timeout);
     }
     void flushInput() override {
         m_pending.clear();
-        m_port.flushInput();
+        m_flush();
     }
     bool waitReadable(std::chrono::milliseconds timeout) override {
         if (!m_pending.empty()) return true;
-        return m_port.waitReadable(timeout) == SerialPort::WaitResult::Readable;
+        return m_io.waitReadable(timeout);
     }
-    bool up() const override { return !m_lost && m_port.isOpen(); }
+    bool up() const override { return !m_lost && m_io.up(); }
 
     void setPending(std::string bytes) { m_pending = std::move(bytes); }
     void setLost() { m_lost = true; }
@@ -170,7 +169,8 @@ private:
         if (m_tail.size() > 16) m_tail.erase(0, m_tail.size() - 16);
     }
 
-    SerialPort& m_port;
+    ByteStream& m_io;
+    std::function<void()> m_flush;
     std::string m_pending;
     std::string m_tail;
     bool m_lost = false;
@@ -179,7 +179,11 @@ private:
 // ---------------------------------------------------------------- ModemLine
 
 ModemLine::ModemLine(ModemList list, Clock& clock)
-    : m_list(std::move(list)), m_clock(clock), m_port(std::make_unique<SerialPort>()) {}
+    : m_list(std::move(list)),
+      m_clock(clock),
+      m_port(std::make_unique<SerialPort>()),
+      m_portBytes(std::make_unique<SerialByteStream>(*m_port)),
+      m_io(m_portBytes.get()) {}
 
 ModemLine::~ModemLine() {
     try {
@@ -216,9 +220,33 @@ std::int32_t ModemLine::open(std::uint32_t deviceId) {
     return 0;
 }
 
+std::int32_t ModemLine::openOn(std::uint32_t deviceId, ByteStream& io) {
+    if (isOpen()) close();
+    const ModemEntry* e = m_list.find(deviceId);
+    if (!e) return LINEERR_BADDEVICEID;
+    m_io = &io;
+    m_onStream = true;
+    m_entry = e;
+    m_state = State::Idle;
+    m_offered = false;
+    m_lineBuf.clear();
+    return 0;
+}
+
+void ModemLine::flushInput() {
+    if (!m_onStream) {
+        m_port->flushInput();
+        return;
+    }
+    while (!m_io->readAvailable(kChunk).empty()) {
+    }
+}
+
 void ModemLine::close() {
     m_stream.reset();
     if (m_port) m_port->close();
+    m_io = m_portBytes.get();
+    m_onStream = false;
     m_state = State::Closed;
     m_entry = nullptr;
     m_callRequest = 0;
@@ -246,20 +274,19 @@ std::vector<std::string> ModemLine::initCommands() const {
 
 bool ModemLine::sendCommand(const std::string& cmd) {
     m_sent.push_back(cmd);
-    std::string bytes = cmd + "\r";
-    return m_port->writeAll(bytes.data(), bytes.size(), std::chrono::milliseconds(2000));
+    return m_io->writeAll(cmd + "\r", std::chrono::milliseconds(2000));
 }
 
 std::int32_t ModemLine::makeCall(const std::string& number, bool passthrough) {
     if (m_state == State::Closed) return LINEERR_INVALLINEHANDLE;
     if (m_state != State::Idle) return LINEERR_RESOURCEUNAVAIL;
     std::string error;
-    if (!m_port->applySettings(serialFrom(m_settings), &error)) return LINEERR_OPERATIONFAILED;
+    if (!m_onStream && !m_port->applySettings(serialFrom(m_settings), &error)) return LINEERR_OPERATIONFAILED;
     const std::int32_t id = m_nextRequest++;
     m_callRequest = id;
     m_offered = false;
     if (passthrough && number.empty()) {
-        m_stream = std::make_unique<Stream>(*m_port);
+        m_stream = std::make_unique<Stream>(*m_io, [this] { flushInput(); });
         m_state = State::Connected;
         post({LineMessage::Kind::Reply, 0, id, 0});
         post({LineMessage::Kind::CallState, LINECALLSTATE_CONNECTED, 0, 0});
@@ -268,7 +295,7 @@ std::int32_t ModemLine::makeCall(const std::string& number, bool passthrough) {
     m_number = number;
     m_pendingInit = initCommands();
     m_state = State::Initialising;
-    m_port->flushInput();
+    flushInput();
     m_lineBuf.clear();
     startNextInit();
     return id;
@@ -329,7 +356,7 @@ void ModemLine::handleLine(const std::string& line) {
     case State::Dialing:
     case State::Answering:
         if (startsWithNoCase(line, "CONNECT")) {
-            m_stream = std::make_unique<Stream>(*m_port);
+            m_stream = std::make_unique<Stream>(*m_io, [this] { flushInput(); });
             m_state = State::Connected;
             post({LineMessage::Kind::CallState, LINECALLSTATE_CONNECTED, 0, 0});
         } else if (line == "BUSY") {
@@ -353,7 +380,7 @@ void ModemLine::handleLine(const std::string& line) {
 // Reads result lines; stops right after a CONNECT line so the bytes that
 // follow it stay for the call's stream.
 void ModemLine::readLines() {
-    std::string got = m_port->readAvailable(kChunk);
+    std::string got = m_io->readAvailable(kChunk);
     for (std::size_t i = 0; i < got.size(); ++i) {
         char c = got[i];
         if (c != '\r' && c != '\n') {
@@ -397,8 +424,8 @@ bool ModemLine::waitForOk(std::chrono::milliseconds limit) {
     const auto deadline = m_clock.now() + limit;
     std::string buf;
     while (m_clock.now() < deadline) {
-        if (m_port->waitReadable(std::chrono::milliseconds(20)) == SerialPort::WaitResult::Readable) {
-            buf += m_port->readAvailable(kChunk);
+        if (m_io->waitReadable(std::chrono::milliseconds(20))) {
+            buf += m_io->readAvailable(kChunk);
             std::size_t pos = 0;
             while ((pos = buf.find_first_of("\r\n")) != std::string::npos) {
                 std::string line = buf.substr(0, pos);
@@ -409,7 +436,7 @@ bool ModemLine::waitForOk(std::chrono::milliseconds limit) {
         } else {
             m_clock.sleepFor(std::chrono::milliseconds(5));
         }
-        if (!m_port->isOpen()) return false;
+        if (!m_io->up()) return false;
     }
     return false;
 }
@@ -421,7 +448,7 @@ std::int32_t ModemLine::drop() {
         if (m_state == State::Dialing || m_state == State::Initialising || m_state == State::Answering)
             sendCommand("");  // any character stops a dial in progress
         bool hungUp = false;
-        if (online && (!m_entry || m_entry->hangupByDtr) && m_port->setDtr(false)) {
+        if (online && !m_onStream && (!m_entry || m_entry->hangupByDtr) && m_port->setDtr(false)) {
             m_clock.sleepFor(kDtrDropTime);
             m_port->setDtr(true);
             // Only a line that reports its carrier gone is known to be down;
@@ -431,10 +458,10 @@ std::int32_t ModemLine::drop() {
         if (online && !hungUp) {
             m_clock.sleepFor(kGuardTime);
             m_sent.push_back("+++");
-            m_port->writeAll("+++", 3, std::chrono::milliseconds(2000));
+            m_io->writeAll("+++", std::chrono::milliseconds(2000));
             m_clock.sleepFor(kGuardTime);
         }
-        m_port->flushInput();
+        flushInput();
         if (sendCommand("ATH0")) waitForOk(kCommandTimeout);
         m_state = State::Idle;
     }

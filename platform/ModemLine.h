@@ -17,6 +17,8 @@
 // - Once connected the owner reads and writes the call through stream(); the
 //   layer watches that stream for carrier loss (EOF, I/O error, a "NO CARRIER"
 //   line) without taking bytes from it.
+// - The AT dialogue and the call read and write the device as a ByteStream;
+//   openOn() puts another stream in its place (tests and fuzz targets).
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -32,6 +34,7 @@
 namespace nv {
 
 class SerialPort;
+class SerialByteStream;
 
 // LINEERR codes (0x80000000 + k) the layer returns.
 inline constexpr std::int32_t kLineErrBase = INT32_MIN;
@@ -144,6 +147,9 @@ public:
     std::uint32_t verifyUsableLine(std::uint32_t deviceId);
     // Opens the device (not waiting for carrier); 0 or a LINEERR code.
     std::int32_t open(std::uint32_t deviceId);
+    // Opens line `deviceId` on `io` instead of its device: the same dialogue,
+    // without line settings, DTR or carrier detect. `io` outlives the opening.
+    std::int32_t openOn(std::uint32_t deviceId, ByteStream& io);
     bool isOpen() const;
     void close();
 
@@ -184,11 +190,17 @@ private:
     void readLines();
     void callEnded(std::uint32_t state);
     bool waitForOk(std::chrono::milliseconds limit);
+    // Discards what arrived: the device's input queue, or what a stream holds.
+    void flushInput();
     std::vector<std::string> initCommands() const;
 
     ModemList m_list;
     Clock& m_clock;
     std::unique_ptr<SerialPort> m_port;
+    std::unique_ptr<SerialByteStream> m_portBytes;
+    // What the dialogue reads and writes: m_portBytes, or the stream of openOn().
+    ByteStream* m_io = nullptr;
+    bool m_onStream = false;
     std::unique_ptr<Stream> m_stream;
     const ModemEntry* m_entry = nullptr;
     ModemSettings m_settings;

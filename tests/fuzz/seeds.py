@@ -103,6 +103,22 @@ def main():
     write("TapPagerWait", "invalid-pin", tap_dialogue(0x21, 5, b"Reverse order", b"ID=", b"\x06\r",
                                                       b"\x1e\r"))
 
+    # The modem line: flags (blind, S7, pulse, line ends, DTR hang-up, extra
+    # init), unsolicited lines, operations (0 dial, 1 passthrough, 2 answer,
+    # 3 drop, 4 use the call), then the modem's answer to each write.
+    def hayes(flags, unsolicited, ops, *answers):
+        return bytes([flags]) + unsolicited + SEP + bytes(ops) + SEP + SEP.join(answers)
+    write("HayesResult", "dial-connect", hayes(0x10, b"", [0, 4, 3], b"ATZ\r\r\nOK\r\n", b"\r\nOK\r\n",
+                                               b"\r\nCONNECT 9600/ARQ\r\nID=", b"\x06\r", b"",
+                                               b"\r\nOK\r\n", b"\r\nOK\r\n"))
+    write("HayesResult", "busy-then-no-carrier", hayes(0x07, b"", [0, 0], b"OK\r", b"OK\r", b"OK\r", b"OK\r",
+                                                       b"\r\nBUSY\r\n", b"OK\r", b"OK\r", b"OK\r", b"OK\r",
+                                                       b"\nNO CARRIER\n"))
+    write("HayesResult", "ring-answer", hayes(0x28, b"\r\nRING\r\n\r\nRING\r\n", [2, 4, 4, 3],
+                                              b"\r\nCONNECT\r\n", b"data", b"\r\nNO CARRIER\r\n"))
+    write("HayesResult", "init-error", hayes(0x00, b"\x00\x7f", [0, 1, 4, 3], b"\r\nERROR\r\n"))
+    write("HayesResult", "silent", hayes(0x00, b"", [0, 2, 3]))
+
     bind_resp = struct.pack(">IIII", 16 + 5, 0x80000002, 0, 1) + b"SMSC\x00"
     submit_resp = struct.pack(">IIII", 16 + 9, 0x80000004, 0, 2) + b"ab12cd34\x00"
     query_body = b"ab12cd34\x00" + b"261210120000000+\x00" + b"\x02" + b"\x00"
