@@ -327,4 +327,25 @@ void TKORCom32::PollTick() {
     if (OnCommEvent && watched != 0) OnCommEvent(*this, watched);
 }
 
+// --- Com32ByteStream ---
+
+std::string Com32ByteStream::readAvailable(std::size_t maxBytes) {
+    if (maxBytes == 0) return {};
+    return m_com.takeBytes(std::min(maxBytes, m_com.readChunkSize()));
+}
+
+bool Com32ByteStream::waitReadable(std::chrono::milliseconds timeout) {
+    if (m_com.cancelled()) return false;
+    {
+        std::lock_guard lk(m_com.m_rxMutex);
+        if (!m_com.m_kept.empty()) return true;
+    }
+    return m_com.m_port.waitReadable(timeout) == SerialPort::WaitResult::Readable;
+}
+
+bool Com32ByteStream::writeAll(std::string_view data, std::chrono::milliseconds /*timeout*/) {
+    if (data.size() > static_cast<std::size_t>(INT32_MAX)) return false;
+    return m_com.SendData(data.data(), static_cast<int>(data.size()));
+}
+
 }  // namespace nv

@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "foundation/Clock.h"
+#include "platform/ByteStream.h"
 #include "platform/SerialPort.h"
 
 namespace nv {
@@ -163,6 +164,7 @@ public:
     void PollTick();
 
 protected:
+    friend class Com32ByteStream;
     // Callers hold m_stateMutex.
     SerialSettings lineSettings() const;
     bool applyLineSettingsLocked();
@@ -202,6 +204,22 @@ private:
     std::mutex m_rxMutex;  // m_kept
     std::string m_kept;
     std::string m_lastError;
+};
+
+// The component's received bytes as a ByteStream, for a dialogue that reads
+// through one: kept bytes first, then one read of the port of at most
+// ComPortInBufSize bytes, as ReadBuffer. Writes go through SendData and its
+// write time-out. The component outlives the adapter.
+class Com32ByteStream final : public ByteStream {
+public:
+    explicit Com32ByteStream(TKORCom32& com) : m_com(com) {}
+    std::string readAvailable(std::size_t maxBytes) override;
+    bool waitReadable(std::chrono::milliseconds timeout) override;
+    bool writeAll(std::string_view data, std::chrono::milliseconds timeout) override;
+    bool up() const override { return m_com.Connected(); }
+
+private:
+    TKORCom32& m_com;
 };
 
 }  // namespace nv

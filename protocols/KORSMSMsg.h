@@ -138,7 +138,6 @@ private:
         void run();
         void Execute();
         void CheckRxMsg();
-        bool readIndication(std::string& buf);
         void SyncRxEvent();
         void HandleException(const std::string& text);
         void fire(const TNotifyEvent& ev);

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "protocols/GsmAtReply.h"
+#include "protocols/GsmRxIndication.h"
 #include "protocols/KORSMSMsg.h"
 
 namespace nv {
@@ -63,8 +64,8 @@ void TKORSMSMessaging::TServerThread::Execute() {
     ParentComp.m_threadStarted = false;
 }
 
-// Reads "+CMT:" indications (text mode): a header line with the sender and
-// the time stamp in double quotes, then the message on the next line.
+// Reads "+CMT:" indications (protocols/GsmRxIndication) off the component's
+// received bytes while the modem is otherwise idle.
 void TKORSMSMessaging::TServerThread::CheckRxMsg() {
     TKORSMSMessaging& c = ParentComp;
     if (!c.Connected()) return;
@@ -72,48 +73,18 @@ void TKORSMSMessaging::TServerThread::CheckRxMsg() {
     if (!lock.owns_lock() || c.m_comState != csReady) return;
     c.m_comState = csRX;
     try {
-        std::string buf = c.ReadBuffer();
-        std::size_t plus = buf.find('+');
-        if (plus != std::string::npos) {
-            buf.erase(0, plus);
-            while (buf.starts_with("+CMT:") && readIndication(buf)) {
-                plus = buf.find('+');
-                if (plus == std::string::npos) break;
-                buf.erase(0, plus);
-            }
-        }
+        Com32ByteStream in(c);
+        GsmRxOptions options;
+        options.rxLine = c.timings().rxLine;
+        options.stop = [&c] { return c.stopRequested(); };
+        readGsmRxIndications(in, c.m_clock, options, [this](const std::string& progress) {
+            ProgressMsg = progress;
+            SyncRxEvent();
+        });
     } catch (const std::exception& e) {
         c.status(stError, std::string(kRxException) + e.what());
     }
     c.m_comState = csReady;
-}
-
-// Takes one indication off the front of buf; false when its text never came.
-bool TKORSMSMessaging::TServerThread::readIndication(std::string& buf) {
-    TKORSMSMessaging& c = ParentComp;
-    const milliseconds bound = c.timings().rxLine;
-    auto deadline = c.m_clock.now() + bound;
-    for (;;) {
-        std::size_t headerEnd = buf.find_first_of("\r\n");
-        std::size_t textStart =
-            headerEnd == std::string::npos ? std::string::npos : buf.find_first_not_of("\r\n", headerEnd);
-        std::size_t textEnd =
-            textStart == std::string::npos ? std::string::npos : buf.find_first_of("\r\n", textStart);
-        if (textEnd != std::string::npos) {
-            // Sender first, time stamp last: with a quoted alpha field between
-            // them the second pair would be the alpha, not the time.
-            std::vector<std::string> fields = atQuotedFields(buf.substr(0, headerEnd));
-            std::string sender = fields.empty() ? std::string() : fields[0];
-            std::string stamp = fields.size() >= 3 ? fields.back() : fields.size() == 2 ? fields[1] : std::string();
-            ProgressMsg = "4, " + sender + "|" + stamp + "|" + buf.substr(textStart, textEnd - textStart);
-            buf.erase(0, textEnd);
-            SyncRxEvent();
-            return true;
-        }
-        if (c.stopRequested() || c.m_clock.now() >= deadline) return false;
-        c.m_clock.sleepFor(milliseconds(5));
-        buf += c.ReadBuffer();
-    }
 }
 
 // The number before the comma names the event, as the Windows version's thread

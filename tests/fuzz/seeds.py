@@ -119,6 +119,19 @@ def main():
     write("HayesResult", "init-error", hayes(0x00, b"\x00\x7f", [0, 1, 4, 3], b"\r\nERROR\r\n"))
     write("HayesResult", "silent", hayes(0x00, b"", [0, 2, 3]))
 
+    # The GSM receive thread: the text-line wait (x 40 ms), polls, then the
+    # reads of the port, one per field.
+    def gsm_rx(wait, polls, *reads):
+        return bytes([wait, polls]) + SEP.join(reads)
+    cmt = b'+CMT: "+4917012345",,"26/12/11,09:00:00+04"\r\n'
+    write("GsmIndication", "one", gsm_rx(25, 0, b"\r\n" + cmt + b"Hello there\r\n"))
+    write("GsmIndication", "split", gsm_rx(25, 1, b"noise", cmt[:9], cmt[9:] + b"Hel", b"lo\r\n"))
+    write("GsmIndication", "alpha-and-two", gsm_rx(5, 2, b'+CMT: "0123","Alice","26/12/11,09:00:00+04"\r\nx\r\n'
+                                                   + cmt + b"second\r\n"))
+    write("GsmIndication", "others", gsm_rx(1, 3, b'\r\n+CMTI: "SM",3\r\n', b'+CDS: 6,17,"0123",129\r\n',
+                                            b"\r\nOK\r\n", b"+CMS ERROR: 500\r\n"))
+    write("GsmIndication", "never-ends", gsm_rx(255, 0, cmt + b"no line end"))
+
     bind_resp = struct.pack(">IIII", 16 + 5, 0x80000002, 0, 1) + b"SMSC\x00"
     submit_resp = struct.pack(">IIII", 16 + 9, 0x80000004, 0, 2) + b"ab12cd34\x00"
     query_body = b"ab12cd34\x00" + b"261210120000000+\x00" + b"\x02" + b"\x00"
