@@ -32,9 +32,8 @@ struct OutboundEngineParts {
 
 struct OutboundPorts {
     explicit OutboundPorts(const OutboundEngineParts& e)
-        : ctx{e.dataDir,        e.log,          e.counter,      e.updateProviderStats, threadListLock,
-              threadList,       errors,         SecondaryRunning, e.Cancelcall,      e.outboundStop,
-              e.spoolStop,      e.clock,        e.timing,       {}} {}
+        : ctx{e.dataDir, e.log, e.counter, e.updateProviderStats, threadListLock, threadList, errors,
+              SecondaryRunning, e.Cancelcall, e.outboundStop, e.spoolStop, e.clock, e.timing, {}} {}
     ~OutboundPorts() {
         // Threads are joined before the lists they use go away.
         spooler.reset();
