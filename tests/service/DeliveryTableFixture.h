@@ -244,8 +244,8 @@ protected:
 
     // The engine; started (devices and port threads) when the row needs it.
     void startEngine(const Carrier& primary, const Carrier& secondary, bool ports) {
-        manager.reset();
-        manager = std::make_unique<FakeManager>(dir / "PelmoraConfig");
+        m_manager.reset();
+        m_manager = std::make_unique<FakeManager>(dir / "PelmoraConfig");
         std::filesystem::remove(dir / "Log.Dat");
         std::filesystem::remove(dir / "Ports.dat");
         EngineOptions o = inProcessOptions(dir.path(), clock, 10000ms);
@@ -323,7 +323,7 @@ protected:
         for (const std::string& text : m_startLines) {
             log.waitFor(text, 1, 10s);
             settle();
-            manager->waitFor([&text](const std::string& m) { return m.find(text) != std::string::npos; }, 5s);
+            m_manager->waitFor([&text](const std::string& m) { return m.find(text) != std::string::npos; }, 5s);
         }
         const std::size_t countersBefore = counterMessages().size();
         const std::size_t linesBefore = logTexts().size();
@@ -344,13 +344,24 @@ protected:
             // The TNPP link thread announces a packet as it takes it from the
             // link's queue, at a moment of its own relative to the worker's line.
             if (line.rfind("[TNPP] Sending Packet: ", 0) == 0) continue;
-            for (const auto& port : m_ports)
-                for (auto at = line.find(port); at != std::string::npos; at = line.find(port, at))
-                    line.replace(at, port.size(), "<port>");
+            for (const auto& port : m_ports) {
+                const std::string hostPort = "127.0.0.1:" + port;
+                for (auto at = line.find(hostPort); at != std::string::npos; at = line.find(hostPort, at))
+                    line.replace(at, hostPort.size(), "127.0.0.1:<port>");
+            }
             out.lines.push_back(line);
         }
         if (m_encoder) engine->SendBrevicor.Disconnect();
         if (m_started) engine->StopServer();
+        readStatistics(out);
+        engine.reset();
+        m_manager.reset();
+        return out;
+    }
+
+    // The statistics fields of each provider record, and whether every other
+    // byte of Provider.dat is as written before the page.
+    void readStatistics(Outcome& out) const {
         const std::string file = readFile(dir / "Provider.dat");
         std::string masked = file, original = m_providerFile;
         for (std::size_t rec = 0; kProviderHeader + (rec + 1) * kProviderSize <= file.size(); ++rec) {
@@ -363,9 +374,6 @@ protected:
             if (original.size() >= at + 12) original.replace(at, 12, 12, '\0');
         }
         out.otherBytesKept = masked == original;
-        engine.reset();
-        manager.reset();
-        return out;
     }
 
     int attemptsOf(int slot) const {
@@ -390,7 +398,7 @@ protected:
     std::vector<std::string> counterMessages() const {
         std::vector<std::string> out;
         const std::string head = "cmd=cntrupd\r\ncounter=";
-        for (const auto& m : manager->messages()) {
+        for (const auto& m : m_manager->messages()) {
             if (m.rfind(head, 0) != 0) continue;
             const auto sep = m.find("\r\nvalue=", head.size());
             out.push_back(m.substr(head.size(), sep - head.size()) + "=" + m.substr(sep + 8));
@@ -400,7 +408,7 @@ protected:
 
     CarrierPeer m_peers[2];
     std::unique_ptr<SmtpPeer> m_smtp;
-    std::unique_ptr<FakeManager> manager;
+    std::unique_ptr<FakeManager> m_manager;
     std::vector<std::string> m_ports;
     std::string m_providerFile;
     bool m_started = false;  // devices and port threads
