@@ -1,5 +1,6 @@
 // One conformance table for every ByteStream: the TCP stream, the serial port,
-// the modem call's stream and the scripted stream the dialogue tests use.
+// the modem call's stream, the serial component's received bytes and the
+// scripted stream the dialogue tests use.
 #include "platform/ByteStream.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <functional>
 #include <memory>
 
+#include "platform/KORCom32.h"
 #include "platform/ModemLine.h"
 #include "platform/SerialPort.h"
 #include "platform/TcpStream.h"
@@ -120,6 +122,26 @@ private:
     ModemLine m_line;
 };
 
+// The serial component on COM1 of a temporary data directory, a pty.
+class Com32Rig final : public Rig {
+public:
+    Com32Rig() {
+        std::filesystem::create_symlink(m_pty.slavePath(), m_dir / "COM1");
+        m_com.SetComPort(pnCOM1);
+        EXPECT_TRUE(m_com.Connect()) << m_com.LastError();
+    }
+    ByteStream& stream() override { return m_bytes; }
+    void peerSend(const std::string& b) override { m_pty.write(b); }
+    std::string peerRecv(std::size_t n) override { return m_pty.read(n, 5s); }
+    void peerEnd() override { m_com.Disconnect(); }
+
+private:
+    PtyPair m_pty;
+    TempDir m_dir;
+    TKORCom32 m_com{m_dir.path()};
+    Com32ByteStream m_bytes{m_com};
+};
+
 class ScriptedRig final : public Rig {
 public:
     ByteStream& stream() override { return m_stream; }
@@ -198,6 +220,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Impl{"Tcp", [] { return std::unique_ptr<Rig>(new TcpRig); }},
                       Impl{"Serial", [] { return std::unique_ptr<Rig>(new SerialRig); }},
                       Impl{"ModemCall", [] { return std::unique_ptr<Rig>(new ModemRig); }},
+                      Impl{"SerialComponent", [] { return std::unique_ptr<Rig>(new Com32Rig); }},
                       Impl{"Scripted", [] { return std::unique_ptr<Rig>(new ScriptedRig); }}),
     [](const auto& info) { return std::string(info.param.name); });
 
