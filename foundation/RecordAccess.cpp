@@ -1,12 +1,16 @@
 #include "foundation/RecordAccess.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "foundation/Encryp.h"
 #include "foundation/FileUtil.h"
+#include "foundation/RecordIndex.h"
 #include "foundation/RecordUpgrade.h"
 
 namespace nv {
@@ -58,6 +62,142 @@ enum class VersionCheck { Current, Newer, Older };
 VersionCheck checkVersion(const RecordKind& kind, const DataFileHeader& h) {
     int cmp = compareVersion(h.VersionText(), kind.version);
     return cmp == 0 ? VersionCheck::Current : cmp > 0 ? VersionCheck::Newer : VersionCheck::Older;
+}
+
+constexpr IndexFields kProviderFields{ProviderRec::kCompanyNameOffset, ProviderRec::kCompanyNameLength};
+constexpr IndexFields kPortFields{PortRec::kNameOffset, PortRec::kNameLength};
+constexpr IndexFields kRouteFields{RouteRec::kRouteNameOffset, RouteRec::kRouteNameLength,
+                                   RouteRec::kNPANXXOffset, RouteRec::kNPANXXLength};
+
+// By name (ignoring case), or by prefix with a name to fall back on.
+struct IndexQuery {
+    std::string_view key;
+    bool byPrefix = false;
+    std::string_view fallbackName{};
+};
+
+enum class Indexed { Found, NotFound, Unsure };
+
+bool statPath(const fs::path& path, FileStamp& stamp) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return false;
+    stamp = FileStamp::of(st);
+    return true;
+}
+
+bool statFd(int fd, FileStamp& stamp) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return false;
+    stamp = FileStamp::of(st);
+    return true;
+}
+
+// Reads the whole current file at `path`, which must still be in the state
+// `stamp`, into a new index that keeps a descriptor of the file. Nothing for a
+// file the plain scan must handle (short, older, newer, changed meanwhile).
+std::shared_ptr<const RecordIndex> buildIndex(const RecordKind& kind, const IndexFields& fields,
+                                              const fs::path& path, const FileStamp& stamp) {
+    auto file = LockedDataFile::open(path, LockedDataFile::Access::Read);
+    FileStamp held;
+    if (!file || !statFd(file->fd(), held) || !(held == stamp)) return nullptr;
+    auto header = file->header();
+    if (!header || checkVersion(kind, *header) != VersionCheck::Current) return nullptr;
+    // A descriptor of its own, so the index never holds on to the lock's.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    auto index = std::make_shared<RecordIndex>(fields, stamp, fd);
+    if (!statFd(fd, held) || !(held == stamp)) return nullptr;
+    const auto z = static_cast<std::int64_t>(kind.size);
+    if (!forEachSlot(*file, kind, [&](std::int64_t off, const std::uint8_t* rec) {
+            if (rec[kind.deletedOffset] == 0)
+                index->add(static_cast<std::uint32_t>((off - static_cast<std::int64_t>(kHeaderSize)) / z), rec);
+            return true;
+        }))
+        return nullptr;
+    return index;
+}
+
+bool preadAll(int fd, std::int64_t off, std::uint8_t* buf, std::size_t n) {
+    while (n > 0) {
+        ssize_t got = ::pread(fd, buf, n, static_cast<off_t>(off));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        buf += got;
+        off += got;
+        n -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+// The record the index points to for `query`, read into `rec`, or NotFound.
+// Unsure for everything the plain scan must handle as it always has: a missing,
+// short, older or newer file (messages, the upgrade), a file changed too
+// recently to trust to an index, a read error.
+//
+// The record is read without the file's lock: the file's stamp, unchanged since
+// it settled, is checked again after the read, and every write changes it before
+// it puts its bytes, so a read that overlapped a write is never used.
+Indexed findIndexed(RecordIndexCache& cache, const RecordKind& kind, const IndexFields& fields,
+                    const fs::path& dataDir, const IndexQuery& query, std::uint8_t* rec) {
+    // The canonical spelling first: one stat both finds the file and stamps it.
+    fs::path path = dataDir / kind.fileName;
+    FileStamp stamp;
+    if (!statPath(path, stamp)) {
+        path = recordFilePath(kind, dataDir);
+        if (!statPath(path, stamp)) {
+            cache.forget(path.string());
+            return Indexed::Unsure;
+        }
+    }
+    if (!cache.settled(stamp)) {
+        cache.forget(path.string());
+        return Indexed::Unsure;
+    }
+    std::shared_ptr<const RecordIndex> index = cache.find(path.string(), stamp, fields);
+    if (!index) {
+        index = buildIndex(kind, fields, path, stamp);
+        if (!index) return Indexed::Unsure;
+        cache.store(path.string(), index);
+    }
+    std::optional<std::uint32_t> slot = query.byPrefix ? index->byPrefix(query.key) : index->byName(query.key);
+    const bool fallenBack = !slot && !query.fallbackName.empty();
+    if (fallenBack) slot = index->byName(query.fallbackName);
+    if (!slot) return Indexed::NotFound;
+    const std::int64_t off = static_cast<std::int64_t>(kHeaderSize) + static_cast<std::int64_t>(*slot) *
+                                                                          static_cast<std::int64_t>(kind.size);
+    FileStamp after;
+    if (!preadAll(index->fd(), off, rec, kind.size) || !statFd(index->fd(), after) || !(after == stamp))
+        return Indexed::Unsure;
+    // The record must be what the index says it is; if not, scan.
+    const std::string name = getTextField(rec, fields.nameOffset, fields.nameLength);
+    bool holds = false;
+    if (fallenBack)
+        holds = equalsNoCase(name, query.fallbackName);
+    else if (query.byPrefix)
+        holds = query.key.starts_with(getTextField(rec, fields.prefixOffset, fields.prefixLength));
+    else
+        holds = equalsNoCase(name, query.key);
+    return holds && rec[kind.deletedOffset] == 0 ? Indexed::Found : Indexed::Unsure;
+}
+
+// The first live record named `name` (ignoring case): through `index` when given
+// and it can answer, else by a scan.
+template <class Rec>
+std::unique_ptr<Rec> findByName(RecordIndexCache* index, const IndexFields& fields, std::string_view name,
+                                const fs::path& dataDir, UserPrompt& prompt,
+                                const std::function<bool(const Rec&)>& match) {
+    if (index) {
+        auto rec = std::make_unique<Rec>();
+        switch (findIndexed(*index, Rec::kKind, fields, dataDir, IndexQuery{name}, rec->data())) {
+        case Indexed::Found:
+            return rec;
+        case Indexed::NotFound:
+            return nullptr;
+        case Indexed::Unsure:
+            break;
+        }
+    }
+    return findFirst<Rec>(dataDir, prompt, match);
 }
 
 }  // namespace
@@ -156,7 +296,12 @@ bool storeRecord(const RecordKind& kind, const fs::path& dataDir, std::uint8_t* 
 
 std::unique_ptr<ProviderRec> FindProvider(std::string_view name, const fs::path& dataDir,
                                           UserPrompt& prompt) {
-    auto rec = findFirst<ProviderRec>(dataDir, prompt, [&](const ProviderRec& r) {
+    return FindProvider(name, dataDir, prompt, &RecordIndexCache::shared());
+}
+
+std::unique_ptr<ProviderRec> FindProvider(std::string_view name, const fs::path& dataDir, UserPrompt& prompt,
+                                          RecordIndexCache* index) {
+    auto rec = findByName<ProviderRec>(index, kProviderFields, name, dataDir, prompt, [&](const ProviderRec& r) {
         return equalsNoCase(r.CompanyName(), name);
     });
     if (rec) {
@@ -203,8 +348,13 @@ bool SaveProviderStats(const ProviderRec& rec, double lastAccess, const fs::path
 }
 
 std::unique_ptr<PortRec> FindPort(std::string_view name, const fs::path& dataDir, UserPrompt& prompt) {
-    return findFirst<PortRec>(dataDir, prompt,
-                              [&](const PortRec& r) { return equalsNoCase(r.Name(), name); });
+    return FindPort(name, dataDir, prompt, &RecordIndexCache::shared());
+}
+
+std::unique_ptr<PortRec> FindPort(std::string_view name, const fs::path& dataDir, UserPrompt& prompt,
+                                  RecordIndexCache* index) {
+    return findByName<PortRec>(index, kPortFields, name, dataDir, prompt,
+                               [&](const PortRec& r) { return equalsNoCase(r.Name(), name); });
 }
 
 std::vector<std::string> LoadPortNames(const fs::path& dataDir, UserPrompt& prompt) {
@@ -218,6 +368,23 @@ std::vector<std::string> LoadPortNames(const fs::path& dataDir, UserPrompt& prom
 
 std::unique_ptr<RouteRec> FindRoute(std::string_view key, const fs::path& dataDir, bool byName,
                                     UserPrompt& prompt) {
+    return FindRoute(key, dataDir, byName, prompt, &RecordIndexCache::shared());
+}
+
+std::unique_ptr<RouteRec> FindRoute(std::string_view key, const fs::path& dataDir, bool byName,
+                                    UserPrompt& prompt, RecordIndexCache* index) {
+    if (index) {
+        auto rec = std::make_unique<RouteRec>();
+        const IndexQuery query = byName ? IndexQuery{key} : IndexQuery{key, true, "Default"};
+        switch (findIndexed(*index, RouteRec::kKind, kRouteFields, dataDir, query, rec->data())) {
+        case Indexed::Found:
+            return rec;
+        case Indexed::NotFound:
+            return nullptr;
+        case Indexed::Unsure:
+            break;
+        }
+    }
     std::unique_ptr<RouteRec> found;
     ScanResult result = scanRecordFile(RouteRec::kKind, dataDir, prompt, [&](const std::uint8_t* raw) {
         RouteRec r = RouteRec::fromBytes(raw);
@@ -226,7 +393,7 @@ std::unique_ptr<RouteRec> FindRoute(std::string_view key, const fs::path& dataDi
         return !match;
     });
     if (found || byName || result != ScanResult::Read) return found;
-    return FindRoute("Default", dataDir, true, prompt);
+    return FindRoute("Default", dataDir, true, prompt, index);
 }
 
 bool SavePort(PortRec& rec, const fs::path& dataDir, UserPrompt& prompt) {

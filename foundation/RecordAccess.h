@@ -8,6 +8,12 @@
 // Locking: readers hold a shared flock while they scan, writers an exclusive one,
 // so a reader never sees half of a stored record. The upgrade replaces a file
 // by rename and every open re-checks that it locked the file now at the path.
+//
+// FindProvider, FindPort and FindRoute answer from an index of the file
+// (foundation/RecordIndex.h), built by one whole read and built again whenever
+// the file has changed, and read only the record found. Files that are missing,
+// older or newer, or changed within the last two seconds are scanned as
+// without an index, with the same messages and the same upgrade.
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -20,6 +26,8 @@
 #include "foundation/UserPrompt.h"
 
 namespace nv {
+
+class RecordIndexCache;
 
 // Passwords longer than this do not survive the 65-character cipher field
 // (seed pair + 31 character pairs); editors refuse longer ones.
@@ -60,6 +68,10 @@ bool storeRecord(const RecordKind& kind, const std::filesystem::path& dataDir, s
 // ciphered fields come back plain.
 std::unique_ptr<ProviderRec> FindProvider(std::string_view name,
                                           const std::filesystem::path& dataDir, UserPrompt& prompt);
+// The look-ups take the process's shared index cache; these forms take another
+// one, or none (nullptr) for a plain scan of the file.
+std::unique_ptr<ProviderRec> FindProvider(std::string_view name, const std::filesystem::path& dataDir,
+                                          UserPrompt& prompt, RecordIndexCache* index);
 
 // Stores the provider (ciphering Password and the field at 1602 on disk only;
 // `rec` stays plain). "E-Page" (exact case) is never stored. True when written.
@@ -75,6 +87,8 @@ bool SaveProviderStats(const ProviderRec& rec, double lastAccess,
 
 std::unique_ptr<PortRec> FindPort(std::string_view name, const std::filesystem::path& dataDir,
                                   UserPrompt& prompt);
+std::unique_ptr<PortRec> FindPort(std::string_view name, const std::filesystem::path& dataDir,
+                                  UserPrompt& prompt, RecordIndexCache* index);
 
 // Names of the live port records in file order.
 std::vector<std::string> LoadPortNames(const std::filesystem::path& dataDir, UserPrompt& prompt);
@@ -85,6 +99,8 @@ std::vector<std::string> LoadPortNames(const std::filesystem::path& dataDir, Use
 // Disabled routes are returned like any other; the caller checks Enabled.
 std::unique_ptr<RouteRec> FindRoute(std::string_view key, const std::filesystem::path& dataDir,
                                     bool byName, UserPrompt& prompt);
+std::unique_ptr<RouteRec> FindRoute(std::string_view key, const std::filesystem::path& dataDir,
+                                    bool byName, UserPrompt& prompt, RecordIndexCache* index);
 
 // ---- the manager's writers and name lists ----
 
