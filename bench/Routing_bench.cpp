@@ -90,6 +90,21 @@ void BM_RoutePage(benchmark::State& state) {
 }
 BENCHMARK(BM_RoutePage)->Arg(10)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
 
+// The same look-ups without an index: both files read whole for every page, as
+// before the look-ups had one, and as now for files changed moments ago.
+void BM_RoutePageScan(benchmark::State& state) {
+    Fixture& fx = fixture(static_cast<int>(state.range(0)));
+    UnattendedPrompt prompt(nullptr);
+    for (auto _ : state) {
+        auto route = FindRoute("5551234", fx.dir(), false, prompt, nullptr);
+        auto primary = FindProvider(fx.primary(), fx.dir(), prompt, nullptr);
+        auto secondary = FindProvider(fx.secondary(), fx.dir(), prompt, nullptr);
+        if (!route || !primary || !secondary) state.SkipWithError("fixture not found");
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_RoutePageScan)->Arg(10)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
+
 // The first page after a change of the files: both indexes built again.
 void BM_RoutePageAfterChange(benchmark::State& state) {
     Fixture& fx = fixture(static_cast<int>(state.range(0)));

@@ -105,7 +105,7 @@ std::shared_ptr<const RecordIndex> buildIndex(const RecordKind& kind, const Inde
     // A descriptor of its own, so the index never holds on to the lock's.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return nullptr;
-    auto index = std::make_shared<RecordIndex>(fields, stamp, fd);
+    auto index = std::make_shared<RecordIndex>(fields, path.string(), stamp, fd);
     if (!statFd(fd, held) || !(held == stamp)) return nullptr;
     const auto z = static_cast<std::int64_t>(kind.size);
     if (!forEachSlot(*file, kind, [&](std::int64_t off, const std::uint8_t* rec) {
@@ -129,44 +129,32 @@ bool preadAll(int fd, std::int64_t off, std::uint8_t* buf, std::size_t n) {
     return true;
 }
 
-// The record the index points to for `query`, read into `rec`, or NotFound.
-// Unsure for everything the plain scan must handle as it always has: a missing,
-// short, older or newer file (messages, the upgrade), a file changed too
-// recently to trust to an index, a read error.
+// True while the file the look-up would read is the one `index` was built from,
+// unchanged, and settled: the same stamp at the same spelling, and no file in
+// the canonical spelling, which would be found first, has appeared beside it.
+bool stillCurrent(const RecordIndex& index, const fs::path& canonical, const RecordIndexCache& cache) {
+    FileStamp now;
+    if (index.path() != canonical.native() && statPath(canonical, now)) return false;
+    return statPath(index.path(), now) && now == index.stamp() && cache.settled(now);
+}
+
+// The record `index` points to for `query`, read into `rec`, or NotFound, as
+// long as the file is still the one the index was built from once the record
+// has been read (Unsure otherwise).
 //
-// The record is read without the file's lock: the file's stamp, unchanged since
-// it settled, is checked again after the read, and every write changes it before
-// it puts its bytes, so a read that overlapped a write is never used.
-Indexed findIndexed(RecordIndexCache& cache, const RecordKind& kind, const IndexFields& fields,
-                    const fs::path& dataDir, const IndexQuery& query, std::uint8_t* rec) {
-    // The canonical spelling first: one stat both finds the file and stamps it.
-    fs::path path = dataDir / kind.fileName;
-    FileStamp stamp;
-    if (!statPath(path, stamp)) {
-        path = recordFilePath(kind, dataDir);
-        if (!statPath(path, stamp)) {
-            cache.forget(path.string());
-            return Indexed::Unsure;
-        }
-    }
-    if (!cache.settled(stamp)) {
-        cache.forget(path.string());
-        return Indexed::Unsure;
-    }
-    std::shared_ptr<const RecordIndex> index = cache.find(path.string(), stamp, fields);
-    if (!index) {
-        index = buildIndex(kind, fields, path, stamp);
-        if (!index) return Indexed::Unsure;
-        cache.store(path.string(), index);
-    }
-    std::optional<std::uint32_t> slot = query.byPrefix ? index->byPrefix(query.key) : index->byName(query.key);
+// The record is read without the file's lock: every write changes the file's
+// stamp before it puts its bytes, so a read that overlapped a write fails the
+// check that follows it and is never used.
+Indexed answer(const RecordIndex& index, const RecordKind& kind, const IndexQuery& query,
+               const fs::path& canonical, const RecordIndexCache& cache, std::uint8_t* rec) {
+    const IndexFields& fields = index.fields();
+    std::optional<std::uint32_t> slot = query.byPrefix ? index.byPrefix(query.key) : index.byName(query.key);
     const bool fallenBack = !slot && !query.fallbackName.empty();
-    if (fallenBack) slot = index->byName(query.fallbackName);
-    if (!slot) return Indexed::NotFound;
+    if (fallenBack) slot = index.byName(query.fallbackName);
+    if (!slot) return stillCurrent(index, canonical, cache) ? Indexed::NotFound : Indexed::Unsure;
     const std::int64_t off = static_cast<std::int64_t>(kHeaderSize) + static_cast<std::int64_t>(*slot) *
                                                                           static_cast<std::int64_t>(kind.size);
-    FileStamp after;
-    if (!preadAll(index->fd(), off, rec, kind.size) || !statFd(index->fd(), after) || !(after == stamp))
+    if (!preadAll(index.fd(), off, rec, kind.size) || !stillCurrent(index, canonical, cache))
         return Indexed::Unsure;
     // The record must be what the index says it is; if not, scan.
     const std::string name = getTextField(rec, fields.nameOffset, fields.nameLength);
@@ -178,6 +166,35 @@ Indexed findIndexed(RecordIndexCache& cache, const RecordKind& kind, const Index
     else
         holds = equalsNoCase(name, query.key);
     return holds && rec[kind.deletedOffset] == 0 ? Indexed::Found : Indexed::Unsure;
+}
+
+// `query` answered from the index of the kind's file, built first when there is
+// none for the file as it is now. Unsure for everything the plain scan must
+// handle as it always has: a missing, short, older or newer file (messages, the
+// upgrade), a file changed too recently to trust to an index, a read error.
+Indexed findIndexed(RecordIndexCache& cache, const RecordKind& kind, const IndexFields& fields,
+                    const fs::path& dataDir, const IndexQuery& query, std::uint8_t* rec) {
+    const fs::path canonical = dataDir / kind.fileName;
+    const std::string key = canonical.string();
+    std::shared_ptr<const RecordIndex> index = cache.find(key);
+    if (index && index->fields() == fields) {
+        Indexed found = answer(*index, kind, query, canonical, cache, rec);
+        if (found != Indexed::Unsure) return found;
+    }
+    // No index, or not for the file as it is now.
+    const fs::path path = recordFilePath(kind, dataDir);
+    FileStamp stamp;
+    if (!statPath(path, stamp) || !cache.settled(stamp)) {
+        cache.forget(key);
+        return Indexed::Unsure;
+    }
+    index = buildIndex(kind, fields, path, stamp);
+    if (!index) {
+        cache.forget(key);
+        return Indexed::Unsure;
+    }
+    cache.store(key, index);
+    return answer(*index, kind, query, canonical, cache, rec);
 }
 
 // The first live record named `name` (ignoring case): through `index` when given

@@ -78,25 +78,22 @@ bool RecordIndexCache::settled(const FileStamp& stamp) const {
     return std::max(stamp.mtimeNs, stamp.ctimeNs) <= now - settle;
 }
 
-std::shared_ptr<const RecordIndex> RecordIndexCache::find(const std::string& path, const FileStamp& stamp,
-                                                          const IndexFields& fields) const {
+std::shared_ptr<const RecordIndex> RecordIndexCache::find(const std::string& key) const {
     std::lock_guard lock(m_mutex);
-    auto it = m_indexes.find(path);
-    if (it == m_indexes.end() || !(it->second->stamp() == stamp) || !(it->second->fields() == fields))
-        return nullptr;
-    return it->second;
+    auto it = m_indexes.find(key);
+    return it == m_indexes.end() ? nullptr : it->second;
 }
 
-void RecordIndexCache::store(const std::string& path, std::shared_ptr<const RecordIndex> index) {
+void RecordIndexCache::store(const std::string& key, std::shared_ptr<const RecordIndex> index) {
     std::lock_guard lock(m_mutex);
-    if (m_indexes.size() >= kMaxIndexes && !m_indexes.contains(path)) m_indexes.clear();
-    m_indexes[path] = std::move(index);
+    if (m_indexes.size() >= kMaxIndexes && !m_indexes.contains(key)) m_indexes.clear();
+    m_indexes[key] = std::move(index);
     ++m_builds;
 }
 
-void RecordIndexCache::forget(const std::string& path) {
+void RecordIndexCache::forget(const std::string& key) {
     std::lock_guard lock(m_mutex);
-    m_indexes.erase(path);
+    m_indexes.erase(key);
 }
 
 std::size_t RecordIndexCache::builds() const {

@@ -51,10 +51,10 @@ struct IndexFields {
 
 class RecordIndex {
 public:
-    // Takes `fd` (open on the file in the state `stamp`, or -1), kept open to read
-    // the records found, and closed with the index.
-    RecordIndex(const IndexFields& fields, const FileStamp& stamp, int fd)
-        : m_fields(fields), m_stamp(stamp), m_fd(fd) {}
+    // Takes `fd` (open on the file at `path` in the state `stamp`, or -1), kept
+    // open to read the records found, and closed with the index.
+    RecordIndex(const IndexFields& fields, std::string path, const FileStamp& stamp, int fd)
+        : m_fields(fields), m_path(std::move(path)), m_stamp(stamp), m_fd(fd) {}
     ~RecordIndex();
     RecordIndex(const RecordIndex&) = delete;
     RecordIndex& operator=(const RecordIndex&) = delete;
@@ -69,6 +69,8 @@ public:
     std::optional<std::uint32_t> byPrefix(std::string_view key) const;
 
     const IndexFields& fields() const { return m_fields; }
+    // The file as found, in whatever case it is spelt.
+    const std::string& path() const { return m_path; }
     const FileStamp& stamp() const { return m_stamp; }
     int fd() const { return m_fd; }
 
@@ -80,6 +82,7 @@ private:
     using FirstSlots = std::unordered_map<std::string, std::uint32_t, TextHash, std::equal_to<>>;
 
     IndexFields m_fields;
+    std::string m_path;
     FileStamp m_stamp;
     int m_fd = -1;
     FirstSlots m_names;
@@ -87,7 +90,7 @@ private:
     std::size_t m_longestPrefix = 0;
 };
 
-// The indexes of the record files a process looks things up in, by path.
+// The indexes of the record files a process looks things up in, by canonical path.
 // Thread-safe: look-ups share an index, a rebuild replaces it.
 class RecordIndexCache {
 public:
@@ -103,11 +106,11 @@ public:
 
     // False for a file changed within kSettleTime of now (or stamped in the future).
     bool settled(const FileStamp& stamp) const;
-    // The index of `path` built from exactly this state of the file with these fields.
-    std::shared_ptr<const RecordIndex> find(const std::string& path, const FileStamp& stamp,
-                                            const IndexFields& fields) const;
-    void store(const std::string& path, std::shared_ptr<const RecordIndex> index);
-    void forget(const std::string& path);
+    // The index last stored under `key` (the file's canonical path), whatever
+    // state of the file it was built from: the caller compares the stamps.
+    std::shared_ptr<const RecordIndex> find(const std::string& key) const;
+    void store(const std::string& key, std::shared_ptr<const RecordIndex> index);
+    void forget(const std::string& key);
 
     // How many indexes have been stored; lets tests tell the indexed path was taken.
     std::size_t builds() const;

@@ -86,7 +86,9 @@ std::int32_t lookUp(Kind kind, const std::string& key, const fs::path& dir, User
     }
     case Kind::Provider: {
         auto p = FindProvider(key, dir, prompt, cache);
-        if (p) EXPECT_EQ(p->Password(), "abc");  // deciphered on either path
+        if (p) {
+            EXPECT_EQ(p->Password(), "abc");  // deciphered on either path
+        }
         return p ? p->FilePos() : -1;
     }
     case Kind::Port: {
@@ -208,7 +210,9 @@ TEST(RecordIndex, RefusedAndDeclinedFilesBehaveAsWithoutAnIndexOnEveryCall) {
         const auto scanned = calls(nullptr);
         EXPECT_EQ(calls(&cache), scanned) << c.what;
         EXPECT_EQ(cache.builds(), 0u) << c.what;
-        if (c.file.size() > 57) EXPECT_EQ(scanned.size(), 3u) << c.what;  // once per call
+        if (c.file.size() > 57) {
+            EXPECT_EQ(scanned.size(), 3u) << c.what;  // once per call
+        }
     }
 }
 
