@@ -10,7 +10,7 @@ bool FreePageRecord(PageRecordPtr& rec) {
 }
 
 void StripMessageMarkers(std::string& s) {
-    for (const char* marker : {"(N)#*&(", ")#*&("}) {
+    for (std::string_view marker : {kNextelMarker, kAldisconMarker}) {
         auto at = s.find(marker);
         if (at != std::string::npos) s.erase(at);
     }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "foundation/Records.h"
 
@@ -31,14 +32,30 @@ PageRecordPtr NewPageRecord();
 // happens for an empty pointer. Always true.
 bool FreePageRecord(PageRecordPtr& rec);
 
-// True when the page's user names a secondary provider ("NONE" names none).
+// The user record's secondary provider name that names none.
+inline constexpr std::string_view kNoSecondary = "NONE";
+
+// True when the page's user names a secondary provider: neither empty nor
+// exactly "NONE".
 inline bool namesSecondary(const TQueueRec& page) {
     const std::string name = page.Recipient ? page.Recipient->SecProviderName() : std::string();
-    return !name.empty() && name != "NONE";
+    return !name.empty() && name != kNoSecondary;
 }
 
-// Cuts `s` before the first "(N)#*&(", then before the first ")#*&(", then
-// removes every CR and LF.
+// Vendor markers a page's text may carry: ")#*&(" asks a TAP carrier for an
+// Aldiscon SMS, "(N)#*&(" for a Nextel one. The texts of pages the gateways
+// in front of us send, kept as they are.
+inline constexpr std::string_view kAldisconMarker = ")#*&(";
+inline constexpr std::string_view kNextelMarker = "(N)#*&(";
+
+// Cuts `s` before the first Nextel marker, then before the first Aldiscon
+// marker, then removes every CR and LF.
 void StripMessageMarkers(std::string& s);
+
+// A page's text that begins with "MSTA " asks for the status of an earlier
+// message (the words after it name it) instead of being sent. Only the start
+// counts: "MSTA" anywhere else in a page is text.
+inline constexpr std::string_view kStatusQueryPrefix = "MSTA ";
+inline bool isStatusQuery(std::string_view text) { return text.starts_with(kStatusQueryPrefix); }
 
 }  // namespace nv

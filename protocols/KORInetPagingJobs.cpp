@@ -4,10 +4,11 @@
 #include <cctype>
 #include <exception>
 
+#include "foundation/PageRecord.h"
+
 namespace nv {
 namespace {
 
-constexpr const char* kStatusQuery = "MSTA ";
 constexpr const char* kDefaultSender = "NOYB";
 constexpr const char* kNoMessageNumeric = "errorText=No Message To Send, Numeric Only Pager!";
 constexpr const char* kNoMessage = "errorText=No Message To Send!";
@@ -24,7 +25,7 @@ std::uint16_t portFromText(const std::string& text, std::uint16_t fallback) {
 
 }  // namespace
 
-bool isWCTPStatusQuery(const std::string& message) { return message.rfind(kStatusQuery, 0) == 0; }
+bool isWCTPStatusQuery(const std::string& message) { return isStatusQuery(message); }
 
 std::string numericOnlyText(const std::string& text) {
     std::string out;
@@ -76,7 +77,7 @@ bool sendWCTPPage(const TKORInetPagingComp& comp, const ProviderRec& provider, c
         auto job = makeWCTPJob(comp, provider, pin, wctp, proxy, choices);
         bool ok = false;
         if (isWCTPStatusQuery(message)) {
-            ok = comp.SendWCTPQuery(message.substr(5), *job);
+            ok = comp.SendWCTPQuery(message.substr(kStatusQueryPrefix.size()), *job);
         } else {
             const std::string text = numericOnly ? numericOnlyText(message) : message;
             if (text.empty()) {

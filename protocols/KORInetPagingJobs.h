@@ -12,8 +12,8 @@
 
 namespace nv {
 
-// Only a text that begins with "MSTA " asks for the status of a message; the
-// old test for "MSTA" anywhere turned ordinary pages into queries.
+// isStatusQuery (foundation/PageRecord.h): the old test for "MSTA" anywhere
+// turned ordinary pages into queries.
 bool isWCTPStatusQuery(const std::string& message);
 
 // The digits 0-9 of `text`, for numeric-only recipients.

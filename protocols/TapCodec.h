@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "foundation/PageRecord.h"
+
 namespace nv::tap {
 
 inline constexpr char kSTX = 0x02;
@@ -30,7 +32,8 @@ inline constexpr std::size_t kMaxBlock = 256;
 // Window reserve per part while part labels are on.
 inline constexpr int kLabelReserve = 16;
 
-inline constexpr std::string_view kEtapMarker = ")#*&(";
+// The vendor marker that ends an extended-TAP message.
+inline constexpr std::string_view kEtapMarker = kAldisconMarker;
 
 // Alternatives of the login wait (indexes 0-10) and of the block wait (0-11),
 // "|"-separated as the reply wait takes them.

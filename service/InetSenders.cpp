@@ -17,7 +17,8 @@
 #include "foundation/ConfigFile.h"
 #include "foundation/FileUtil.h"
 #include "protocols/KORInetPagingJobs.h"
-#include "service/InetSenders.h"
+#include "protocols/WctpReply.h"
+#include "service/DeliveryMethods.h"
 #include "service/SrvcMainFrm.h"
 
 namespace nv {
@@ -28,33 +29,6 @@ constexpr const char* kNoWctpProvider = "errorText=No WCTP Provider For This Pag
 constexpr std::chrono::milliseconds kSleepSlice{50};
 
 }  // namespace
-
-std::vector<std::string> replyLines(const std::string& text) {
-    std::vector<std::string> out;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t end = text.find('\n', pos);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(pos, end - pos);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty()) out.push_back(std::move(line));
-        pos = end + 1;
-    }
-    return out;
-}
-
-std::string replyListValue(const std::vector<std::string>& list, const std::string& name) {
-    for (const std::string& line : list) {
-        const auto eq = line.find('=');
-        if (eq != std::string::npos && equalsNoCase(line.substr(0, eq), name)) return line.substr(eq + 1);
-    }
-    return {};
-}
-
-std::string wctpReplyText(const std::vector<std::string>& list) {
-    std::string reply = replyListValue(list, "successText");
-    return reply.empty() ? replyListValue(list, "errorText") : reply;
-}
 
 InetPagingOptions TNerivaleSvcMain::inetPagingOptions() const {
     InetPagingOptions o = m_options.inetPaging;
@@ -125,9 +99,10 @@ void TNerivaleSvcMain::BindNetworkSenders(NetworkSenders& senders) {
         const ProviderRec& p = s.provider;
         // The caller identity comes from the page's primary provider in both modes.
         const ProviderRec& primary = s.page.PrimaryProvider ? *s.page.PrimaryProvider : p;
+        const SnppParts parts = snppParts(p, *s.page.Recipient, s.message, DeliveryPath::PortThread);
         return SendSNPPPage(p.SNPPServer(), p.SNPPPort(), s.PIN, p.SNPPUser() + " " + p.SNPPPass(), p.Coverage(),
-                            primary.SNPPCallerID(), s.message, p.MsgLength(), p.SNPPSecure(), p.TwoWay(),
-                            s.page.Recipient->ReverseOrder(), s.page.Recipient->NumericOnly(), messageId, reply);
+                            primary.SNPPCallerID(), s.message, parts.partLength, p.SNPPSecure(), p.TwoWay(),
+                            parts.reverse, s.page.Recipient->NumericOnly(), messageId, reply);
     };
     senders.SendWCTPPage = [this](const NetworkSend& s, std::string&, std::string&,
                                   std::vector<std::string>& replyList) {

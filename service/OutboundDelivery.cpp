@@ -1,48 +1,19 @@
 // A port thread's deliveries: TAP by the port's direct line, its modem or TCP,
-// and the network senders for the other methods.
+// and the network senders for the other methods. Their tags, counters and
+// statistics are the methods' rows in DeliveryMethods.h.
 #include <algorithm>
 #include <exception>
 
 #include "foundation/FileUtil.h"
+#include "protocols/WctpReply.h"
 #include "service/Counters.h"
+#include "service/DeliveryMethods.h"
 #include "service/OutboundWorker.h"
+#include "service/TapOverIpSender.h"
 
 namespace nv {
 
 namespace {
-
-enum Method { kSmtp, kSms, kSnpp, kSmpp, kWctp };
-
-// The texts and counters of each network method, in the order they are used.
-struct MethodTexts {
-    const char* name;
-    const char* okTag;
-    const char* transactionTag;  // "" = none
-    const char* errorTag;
-    int firstCounter, secondCounter;
-};
-const MethodTexts kMethods[] = {
-    {"SMTP", "[SMTP Delivery OK] ", "[SMTP Transaction]", "[SMTP Delivery Error]", kCtEPages, kCtTransaction},
-    {"SMS", "[SMS Delivery OK]", "[SMS Transaction] ", "[SMS Delivery Error]", kCtTransaction, kCtSMS},
-    {"SNPP", "[SNPP Delivery OK] ", "[SNPP Transaction]", "[SNPP Delivery Error] ", kCtTransaction, kCtSNPP},
-    {"SMPP", "[SMPP Delivery OK] ", "[SMPP Transaction]", "[SMPP Delivery Error] ", kCtTransaction, kCtSMPP},
-    {"WCTP", "[WCTP Delivery OK] ", "", "[WCTP Delivery Error] ", kCtTransaction, kCtWCTP},
-};
-
-const char* const kStatusRead = "Message Delivered and Read by Recipient";
-const char* const kStatusDelivered = "Message Delivered, Awaiting Reply";
-const char* const kStatusQueued = "Message Queued; Awaiting Delivery";
-
-std::string replyValue(const std::vector<std::string>& list, const std::string& name) {
-    for (const auto& line : list) {
-        auto eq = line.find('=');
-        if (eq != std::string::npos && equalsNoCase(line.substr(0, eq), name)) return line.substr(eq + 1);
-    }
-    return {};
-}
-
-// A status query is a text that begins with "MSTA "; elsewhere it is text.
-bool isStatusQuery(const std::string& message) { return message.rfind("MSTA ", 0) == 0; }
 
 std::string tapStatusText(std::string result) {
     auto dash = result.find(" - ");
@@ -62,11 +33,12 @@ void OutboundThread::Worker::dispatch(const Mode& mode) {
         sendEmail(mode);
         return;
     }
+    const NetworkSenders& s = m_ctx.senders;
     switch (mode.provider->DeliveryType()) {
-    case dtSmsModem: sendNetwork(kSms, mode); break;
-    case dtSnpp: sendNetwork(kSnpp, mode); break;
-    case dtSmpp: sendNetwork(kSmpp, mode); break;
-    case dtWctp: sendNetwork(kWctp, mode); break;
+    case dtSmsModem: sendNetwork(kMethodSms, s.SendSMSPage, mode); break;
+    case dtSnpp: sendNetwork(kMethodSnpp, s.SendSNPPPage, mode); break;
+    case dtSmpp: sendNetwork(kMethodSmpp, s.SendSMPPPage, mode); break;
+    case dtWctp: sendNetwork(kMethodWctp, s.SendWCTPPage, mode); break;
     case dtBrevicor:
     case dtTnpp: noSender(mode); break;
     default: sendTap(mode); break;
@@ -74,50 +46,48 @@ void OutboundThread::Worker::dispatch(const Mode& mode) {
 }
 
 // No sender here (encoder, TNPP, or a secondary record the page lacks): a
-// failed attempt at once, without a line of its own.
+// failed attempt at once, without a line of its own; statistics when given up,
+// as those methods' rows say (a missing record writes none).
 void OutboundThread::Worker::noSender(const Mode& mode) { failRule(mode, "", true); }
 
-void OutboundThread::Worker::sendEmail(const Mode& mode) {
-    const MethodTexts& t = kMethods[kSmtp];
-    TQueueRec& page = *m_batch.front();
-    const ProviderRec& prov = *mode.provider;
-    NetworkSend send{page, prov, mode.PIN, "", page.MessageText, m_hold};
-    if (prov.DeliveryType() == dtEPageSubject) {
-        send.subject = mode.PIN;
-        send.PIN = prov.SNPPServer();
-    } else if (mode.PIN.find('@') == std::string::npos) {
-        send.PIN = mode.PIN + prov.SNPPServer();
-    }
-    std::string msgId, reply;
-    bool ok = false;
+// One send through a network sender; false with the exception's text, or with
+// "No Sender For <method>" when none is set, as the reply.
+bool OutboundThread::Worker::callSender(const DeliveryMethod& m, const NetworkSenderFn& fn, const NetworkSend& send,
+                                        std::string& messageId, std::string& reply) {
     m_replyList.clear();
+    // A sender's exception is a failed attempt like any other: the page is
+    // never dropped without a line.
     try {
-        if (m_ctx.senders.SendSMTPMessage)
-            ok = m_ctx.senders.SendSMTPMessage(send, msgId, reply, m_replyList);
-        else
-            reply = std::string("No Sender For ") + t.name;
+        if (fn) return fn(send, messageId, reply, m_replyList);
+        reply = std::string("No Sender For ") + m.name;
     } catch (const std::exception& e) {
         reply = e.what();
     }
-    std::string text = page.MessageText;
-    StripMessageMarkers(text);
-    const std::string who = page.Recipient->UserID();
-    if (ok) {
-        m_ctx.log(std::string(t.okTag) + portName() + " Message Sent ID:  - " + who + " PIN:" + send.PIN +
-                  " Msg: " + text);
-        m_ctx.counter(t.firstCounter, 0);
-        m_ctx.counter(t.secondCounter, 0);
-        doneStep();
-        return;
-    }
-    m_ctx.log(std::string(t.transactionTag) + portName() + " Error Sending Message To \"" + who + " " + send.PIN +
-              "\"");
-    failRule(mode, std::string(t.errorTag) + " ID:  - " + who + " PIN: " + send.PIN + " Msg: " + page.MessageText,
-             false);
+    return false;
 }
 
-void OutboundThread::Worker::sendNetwork(int method, const Mode& mode) {
-    const MethodTexts& t = kMethods[method];
+void OutboundThread::Worker::sendEmail(const Mode& mode) {
+    const DeliveryMethod& m = kMethodSmtp;
+    TQueueRec& page = *m_batch.front();
+    const MailPage mail = mailPage(*mode.provider, mode.PIN, page.MessageText, DeliveryPath::PortThread);
+    NetworkSend send{page, *mode.provider, mail.to, mail.subject, mail.body, m_hold};
+    std::string msgId, reply;
+    const bool ok = callSender(m, m_ctx.senders.SendSMTPMessage, send, msgId, reply);
+    std::string text = page.MessageText;
+    StripMessageMarkers(text);
+    AttemptTexts a{"Message Sent", "", page.Recipient->UserID(), send.PIN, text};
+    if (ok) {
+        delivered(m, mode, a);
+        return;
+    }
+    m_ctx.log(addresseeLine(m.port.transactionTag + portName(), a));
+    // Its delivery-error line shows the text as sent, markers included.
+    a.reply.clear();
+    a.message = page.MessageText;
+    failRule(mode, deliveryErrorLine(m.port.errorTag, a), m.port.stats);
+}
+
+void OutboundThread::Worker::sendNetwork(const DeliveryMethod& m, const NetworkSenderFn& fn, const Mode& mode) {
     TQueueRec& page = *m_batch.front();
     if (m_ctx.Cancelcall.load()) {
         m_end = true;
@@ -126,56 +96,29 @@ void OutboundThread::Worker::sendNetwork(int method, const Mode& mode) {
     std::string text = page.MessageText;
     StripMessageMarkers(text);
     NetworkSend send{page, *mode.provider, mode.PIN, "", text, m_hold};
-    const NetworkSenderFn* fn = method == kSms    ? &m_ctx.senders.SendSMSPage
-                                : method == kSnpp ? &m_ctx.senders.SendSNPPPage
-                                : method == kSmpp ? &m_ctx.senders.SendSMPPPage
-                                                  : &m_ctx.senders.SendWCTPPage;
     std::string reply;
-    bool ok = false;
-    m_replyList.clear();
-    if (method == kSmpp) m_messageId.clear();
-    // A sender's exception is a failed attempt like any other: the page is
-    // never dropped without a line.
-    try {
-        if (*fn)
-            ok = (*fn)(send, m_messageId, reply, m_replyList);
-        else
-            reply = std::string("No Sender For ") + t.name;
-    } catch (const std::exception& e) {
-        reply = e.what();
+    if (&m == &kMethodSmpp) m_messageId.clear();
+    const bool ok = callSender(m, fn, send, m_messageId, reply);
+    AttemptTexts a{reply, &m == &kMethodSms ? std::string() : m_messageId, page.Recipient->UserID(), mode.PIN, text};
+    if (&m == &kMethodWctp) {
+        a.id = replyListValue(m_replyList, "trackingNumber");
+        a.reply = wctpLogReply(DeliveryPath::PortThread, m_replyList, ok, page.MessageText, reply);
     }
-    std::string msgId = method == kSms ? std::string() : m_messageId;
-    if (method == kWctp) {
-        msgId = replyValue(m_replyList, "trackingNumber");
-        if (ok && isStatusQuery(page.MessageText)) {
-            reply = replyValue(m_replyList, "Content");
-            std::string status = kStatusQueued;
-            for (const auto& line : m_replyList) {
-                if (line == "type=READ") { status = kStatusRead; break; }
-                if (line == "type=DELIVERED") { status = kStatusDelivered; break; }
-            }
-            if (reply.empty()) reply = status;
-        } else if (!m_replyList.empty() || ok) {
-            reply = replyValue(m_replyList, "successText");
-            if (reply.empty()) reply = replyValue(m_replyList, "errorText");
-        }
-    }
-    const std::string who = page.Recipient->UserID();
     if (ok) {
-        m_ctx.log(std::string(t.okTag) + portName() + " " + reply + " ID: " + msgId + " - " + who + " PIN:" +
-                  mode.PIN + " Msg: " + text);
-        m_ctx.counter(t.firstCounter, 0);
-        m_ctx.counter(t.secondCounter, 0);
-        m_ctx.updateProviderStats(mode.provider);
-        doneStep();
+        delivered(m, mode, a);
         return;
     }
-    if (*t.transactionTag)
-        m_ctx.log(std::string(t.transactionTag) + portName() + " Error Sending Message To \"" + who + " " +
-                  mode.PIN + "\"");
-    failRule(mode, std::string(t.errorTag) + reply + " ID: " + msgId + " - " + who + " PIN: " + mode.PIN +
-                       " Msg: " + text,
-             true);
+    if (*m.port.transactionTag) m_ctx.log(addresseeLine(m.port.transactionTag + portName(), a));
+    failRule(mode, deliveryErrorLine(m.port.errorTag, a), m.port.stats);
+}
+
+// A delivered page: its line, its counters and statistics, the done step.
+void OutboundThread::Worker::delivered(const DeliveryMethod& m, const Mode& mode, const AttemptTexts& a) {
+    m_ctx.log(resultLine(m.port.okTag + portName() + " ", a));
+    countDelivered(
+        m, DeliveryPath::PortThread, [this](int id) { m_ctx.counter(id, 0); },
+        [this, &mode] { m_ctx.updateProviderStats(mode.provider); });
+    doneStep();
 }
 
 // The pager's line for the provider. False (with the reason) when the port
@@ -255,6 +198,7 @@ void OutboundThread::Worker::dialFailed(const Mode& mode, const std::string& why
 }
 
 void OutboundThread::Worker::sendTap(const Mode& mode) {
+    const DeliveryMethod& m = kMethodTap;
     TQueueRec& page = *m_batch.front();
     const ProviderRec& prov = *mode.provider;
     std::string why;
@@ -262,6 +206,7 @@ void OutboundThread::Worker::sendTap(const Mode& mode) {
     try {
         up = setUpLine(prov, why) && (m_pager->bConnected || m_pager->Dial());
     } catch (const std::exception& e) {
+        m_ctx.log("[System] " + portName() + " Dial Error: " + e.what());
         up = false;
     }
     if (!up) {
@@ -272,35 +217,24 @@ void OutboundThread::Worker::sendTap(const Mode& mode) {
     m_ctx.errors.ClearConnectionError(m_hold ? ConnectionErrors::secondaryKey(page)
                                              : ConnectionErrors::primaryKey(page));
     p.SendReverseOrder = page.Recipient->ReverseOrder();
-    p.SMSType = stNone;
     p.ETapMsgID.clear();
     p.ETAPCommand = dcTap;
     p.NumericOnly = page.Recipient->NumericOnly();
     std::string msg = page.MessageText;
-    if (msg.find(")#*&(") != std::string::npos) p.SMSType = stAldiscon;
-    auto nextel = msg.find("(N)#*&(");
-    if (nextel != std::string::npos) {
-        p.SMSType = stNextel;
-        msg.erase(nextel, 2);
-    }
+    p.SMSType = static_cast<TSMSType>(applyTapSmsMarkers(msg));
     bool sent = false, raised = false;
     try {
         sent = p.SendTextMessage(mode.PIN, msg);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        m_ctx.log("[System] " + portName() + " Send Error: " + e.what());
         raised = true;
     }
-    std::string status = tapStatusText(p.SendResult);
     std::string text = page.MessageText;
     StripMessageMarkers(text);
-    const std::string tail = " ID: " + p.ETapMsgID + " - " + page.Recipient->UserID() + " PIN:" + mode.PIN +
-                             " Msg: " + text;
+    const AttemptTexts a{tapStatusText(p.SendResult), p.ETapMsgID, page.Recipient->UserID(), mode.PIN, text};
     if (sent) {
         m_msgCount += p.MsgsSubmited;
-        m_ctx.log("[TAP Delivery OK] " + portName() + " " + status + tail);
-        m_ctx.counter(kCtTransaction, 0);
-        m_ctx.counter(kCtTap, 0);
-        m_ctx.updateProviderStats(mode.provider);
-        doneStep();
+        delivered(m, mode, a);
         return;
     }
     if (!raised && p.LastSendOutcome == SendOutcome::CallQuotaUsed) {
@@ -312,8 +246,9 @@ void OutboundThread::Worker::sendTap(const Mode& mode) {
         m_msgCount = 0;
         return;
     }
-    m_ctx.log("[TAP Delivery Fail] " + portName() + " " + status + tail);
-    failRule(mode, "", !raised);
+    m_ctx.log(resultLine(m.port.failTag + portName() + " ", a));
+    // A send that raised writes no statistics when the page is given up.
+    failRule(mode, "", m.port.stats && !raised);
 }
 
 }  // namespace nv

@@ -64,8 +64,10 @@ void TNerivaleSvcMain::CancelAllCalls() {
     sleepPumping(m_options.cancelPause);
 }
 
-// Only the two statistics fields, re-read under the file's lock: the page's
-// copy carries the page's length as its limit and may be minutes old.
+// The one statistics write of the engine, for the page workers and the port
+// threads alike. Only the two statistics fields, re-read under the file's
+// lock: the page's copy carries the page's length as its limit and may be
+// minutes old. A slot gone or renamed meanwhile is left alone.
 void TNerivaleSvcMain::UpdateProviderStats(const TQueueRec*, const ProviderRec* provider, bool) {
     if (!provider) return;
     const std::string name = provider->CompanyName();
@@ -73,7 +75,10 @@ void TNerivaleSvcMain::UpdateProviderStats(const TQueueRec*, const ProviderRec* 
     try {
         std::lock_guard<std::mutex> g(m_statsLock);
         SaveProviderStats(*provider, recordTimeNow(), m_options.dataDir);
+    } catch (const std::exception& e) {
+        WriteToLog("[System] Provider Statistics Error: " + name + " " + e.what());
     } catch (...) {
+        WriteToLog("[System] Provider Statistics Error: " + name);
     }
 }
 

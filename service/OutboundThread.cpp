@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "service/Counters.h"
+#include "service/DeliveryMethods.h"
 #include "service/OutboundWorker.h"
 #include "service/TapOverIpSender.h"
 
@@ -253,8 +254,7 @@ void OutboundThread::Worker::doneStep() {
 // with the secondary's record), else the queue again, else given up.
 void OutboundThread::Worker::failRule(const Mode& mode, const std::string& deliveryErrorLine, bool stats) {
     TQueueRec& page = *m_batch.front();
-    std::string sec = page.Recipient->SecProviderName();
-    if (!m_hold && !sec.empty() && sec != "NONE" && page.SecondaryProvider) {
+    if (!m_hold && handsOnToSecondary(page, DeliveryPath::PortThread)) {
         PageRecordPtr p = std::move(m_batch.front());
         m_batch.erase(m_batch.begin());
         m_pages.toSecondary(std::move(p));

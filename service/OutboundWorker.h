@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "protocols/KORAlphaPage.h"
+#include "service/DeliveryMethods.h"
 #include "service/OutboundThread.h"
 
 namespace nv {
@@ -35,8 +36,11 @@ private:
     void dispatch(const Mode& mode);
     void sendTap(const Mode& mode);
     void sendEmail(const Mode& mode);
-    void sendNetwork(int method, const Mode& mode);
+    void sendNetwork(const DeliveryMethod& m, const NetworkSenderFn& fn, const Mode& mode);
     void noSender(const Mode& mode);
+    bool callSender(const DeliveryMethod& m, const NetworkSenderFn& fn, const NetworkSend& send,
+                    std::string& messageId, std::string& reply);
+    void delivered(const DeliveryMethod& m, const Mode& mode, const AttemptTexts& a);
     bool setUpLine(const ProviderRec& provider, std::string& why);
     void dialFailed(const Mode& mode, const std::string& why);
 

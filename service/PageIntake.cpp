@@ -56,7 +56,7 @@ PageRecordPtr buildIntakePage(std::unique_ptr<ProviderRec> primary, std::unique_
     user->setUserID(kOriginator);
     user->setProviderName(primary->CompanyName());
     user->setReverseOrder(false);
-    user->setSecProviderName(secondary ? secondary->CompanyName() : std::string("NONE"));
+    user->setSecProviderName(secondary ? secondary->CompanyName() : std::string(kNoSecondary));
     user->setNumericOnly(false);
     user->setPIN(pin);
     user->setSecPIN(pin);

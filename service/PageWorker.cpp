@@ -1,7 +1,6 @@
 // The page worker: one delivery attempt for a page that is not queued. It calls
-// the sender of the primary provider's method, then counts, logs and either
-// finishes with the page or hands it to the queue on its way to the secondary
-// provider.
+// the sender of the primary provider's method; what it then counts, logs and
+// does with the page is the method's row in DeliveryMethods.h.
 //
 // Mended against the Windows version, on purpose:
 // - a failed page raises the error counter once and updates the statistics
@@ -12,130 +11,52 @@
 // SMS pages (type 4) go to the GSM modem's sender instead of being freed.
 #include <exception>
 
+#include "foundation/TextUtil.h"
+#include "protocols/WctpReply.h"
+#include "service/DeliveryMethods.h"
 #include "service/EncoderSender.h"
-#include "service/InetSenders.h"
 #include "service/PageIntake.h"
 #include "service/SnppSender.h"
-#include "foundation/TextUtil.h"
 #include "service/SrvcMainFrm.h"
 
 namespace nv {
 
 namespace {
 
-// How a method's result is counted and logged.
-struct WorkerMethod {
-    const char* tag;
-    int okCounters[2];         // posted in this order on success
-    bool statsOnSuccess;
-    bool statsBeforeCounters;  // WCTP: statistics first on success, counter first on failure
-    bool failNamesProvider;    // " Provider: <name>" in the Fail and Error lines
-};
-
-constexpr WorkerMethod kEMail{"SMTP", {kCtEPages, kCtTransaction}, true, false, false};
-constexpr WorkerMethod kBrevicor{"Brevicor", {kCtBrevicor, kCtTransaction}, false, false, true};
-constexpr WorkerMethod kSnpp{"SNPP", {kCtSNPP, kCtTransaction}, true, false, true};
-constexpr WorkerMethod kSmpp{"SMPP", {kCtSMPP, kCtTransaction}, true, false, true};
-constexpr WorkerMethod kWctp{"WCTP", {kCtWCTP, kCtTransaction}, true, true, false};
-constexpr WorkerMethod kTapIp{"TAPIP", {kCtTap, kCtTransaction}, true, false, true};
-
-
-// One attempt's texts, as the sender left them.
-struct Attempt {
-    std::string message;  // the page's text as taken in
-    std::string PIN;      // or, for e-mail, the address used
-    std::string reply;
-    std::string id;
-};
-
-// "[<tag> Delivery <result>] <reply> ID: <id> - <PIN> PIN:<PIN>[ Provider: <name>] Msg: <message>"
-std::string resultLine(const WorkerMethod& m, const std::string& result, const TQueueRec& page, const Attempt& a) {
-    std::string line = "[" + std::string(m.tag) + " Delivery " + result + "] " + a.reply + " ID: " + a.id + " - " +
-                       a.PIN + " PIN:" + a.PIN;
-    if (result != "OK" && m.failNamesProvider) line += " Provider: " + page.PrimaryProvider->CompanyName();
-    return line + " Msg: " + a.message;
-}
-
-// What every method of the worker does once its sender answered.
-void finishWorkerPage(TNerivaleSvcMain& engine, PageRecordPtr& page, const WorkerMethod& m, bool delivered,
-                      const Attempt& a) {
-    auto stats = [&] { engine.UpdateProviderStats(page.get(), page->PrimaryProvider.get(), false); };
-    if (delivered) {
-        if (m.statsOnSuccess && m.statsBeforeCounters) stats();
-        for (int id : m.okCounters) engine.PostUpdateCounters(id);
-        if (m.statsOnSuccess && !m.statsBeforeCounters) stats();
-        engine.WriteToLog(resultLine(m, "OK", *page, a));
-        FreePageRecord(page);
-        return;
-    }
-    const bool email = &m == &kEMail;
-    // An e-mail page handed on goes without a line, counter or statistics.
-    if (email && namesSecondary(*page) && engine.AddToQueue(page, false)) return;
-    if (m.statsBeforeCounters) {
-        engine.PostUpdateCounters(kCtError);
-        stats();
-    } else {
-        stats();
-        engine.PostUpdateCounters(kCtError);
-    }
-    if (!email && namesSecondary(*page)) {
-        // The queue gives the page to a port thread, which tries the primary
-        // once more and then the secondary provider.
-        std::string error = resultLine(m, "Error", *page, a);
-        if (engine.AddToQueue(page, false)) {
-            engine.WriteToLog(error);
-            return;
-        }
-    }
-    std::string fail = resultLine(m, "Fail", *page, a);
-    if (email) fail.erase(std::string("[SMTP Delivery Fail]").size(), 1);  // no blank after the bracket
-    engine.WriteToLog(fail);
-    FreePageRecord(page);
-}
-
-// The log tag of a delivery type without a method of its own here.
+// The log tag's word of a delivery type; "Delivery Type <n>" for a type
+// without a method of its own.
 std::string methodTag(std::uint8_t type) {
-    switch (type) {
-    case dtSnpp: return "SNPP";
-    case dtWctp: return "WCTP";
-    case dtSmsModem: return "SMS";
-    case dtTnpp: return "TNPP";
-    case dtEPage:
-    case dtEPageSubject: return "SMTP";
-    case dtBrevicor: return "Brevicor";
-    case dtTapOverIp: return "TAPIP";
-    case dtSmpp: return "SMPP";
-    default: return "Delivery Type " + std::to_string(type);
-    }
+    const DeliveryMethod* m = deliveryMethodOf(type);
+    return m ? m->name : "Delivery Type " + std::to_string(type);
+}
+
+// The worker's own methods name the PIN (for e-mail the address used) in both
+// places of their lines.
+void finish(TNerivaleSvcMain& engine, PageRecordPtr& page, const DeliveryMethod& m, bool delivered,
+            AttemptTexts& a) {
+    a.who = a.PIN;
+    finishWorkerPage(engine, page, m, delivered, workerLines(m, a, page->PrimaryProvider->CompanyName()));
 }
 
 // A page that is freed unsent, with its Fail line and one error count.
-void failUnsent(TNerivaleSvcMain& engine, PageRecordPtr& page, Attempt& a, const std::string& reply) {
-    const std::string tag = methodTag(page->PrimaryProvider->DeliveryType());
-    WorkerMethod m{tag.c_str(), {0, 0}, false, false, false};
+void failUnsent(TNerivaleSvcMain& engine, PageRecordPtr& page, AttemptTexts& a, const std::string& reply) {
     a.reply = reply;
-    engine.WriteToLog(resultLine(m, "Fail", *page, a));
+    a.who = a.PIN;
+    engine.WriteToLog(resultLine("[" + methodTag(page->PrimaryProvider->DeliveryType()) + " Delivery Fail] ", a));
     engine.PostUpdateCounters(kCtError);
     FreePageRecord(page);
 }
 
-void sendEMailPage(TNerivaleSvcMain& engine, PageRecordPtr& page, Attempt& a, const std::string& cleaned) {
-    const ProviderRec& provider = *page->PrimaryProvider;
-    std::string subject;
-    if (provider.DeliveryType() == dtEPageSubject) {
-        // The route's address, the PIN as the subject.
-        subject = a.PIN;
-        a.PIN = provider.SNPPServer();
-    } else if (a.PIN.find('@') == std::string::npos) {
-        // The PIN at the route's mail domain, unless it is an address already.
-        a.PIN += provider.SNPPServer();
-    }
+void sendEMailPage(TNerivaleSvcMain& engine, PageRecordPtr& page, AttemptTexts& a) {
+    const MailPage mail = mailPage(*page->PrimaryProvider, a.PIN, a.message, DeliveryPath::Worker);
+    a.PIN = mail.to;
     bool ok = false;
     try {
-        ok = engine.SendSMTPMessage(a.PIN, subject, cleaned);
-    } catch (const std::exception&) {
+        ok = engine.SendSMTPMessage(mail.to, mail.subject, mail.body);
+    } catch (const std::exception& e) {
+        engine.WriteToLog(std::string("[System] SMTP Send Error: ") + e.what());
     }
-    finishWorkerPage(engine, page, kEMail, ok, a);
+    finish(engine, page, kMethodSmtp, ok, a);
 }
 
 }  // namespace
@@ -148,8 +69,7 @@ void TNerivaleSvcMain::BMDThread1Execute(PageRecordPtr page) {
     if (!page || !page->PrimaryProvider || !page->Recipient) return;
     const ProviderRec& provider = *page->PrimaryProvider;
     const UserRec& user = *page->Recipient;
-    Attempt a{page->MessageText, user.PIN(), {}, {}};
-    const std::string cleaned = withoutLineBreaks(a.message);
+    AttemptTexts a{{}, {}, {}, user.PIN(), page->MessageText};
     if (Cancelcall.load()) {
         // Taken in before the cancel: report it rather than drop it unseen.
         failUnsent(*this, page, a, "Call Canceled");
@@ -159,25 +79,26 @@ void TNerivaleSvcMain::BMDThread1Execute(PageRecordPtr page) {
     switch (type) {
     case dtEPage:
     case dtEPageSubject:
-        sendEMailPage(*this, page, a, cleaned);
+        sendEMailPage(*this, page, a);
         break;
     case dtBrevicor: {
-        EncoderResult r = sendToEncoder(SendBrevicor, csBrevicor, page->RawBlock, cleaned);
+        EncoderResult r = sendToEncoder(SendBrevicor, csBrevicor, page->RawBlock, withoutLineBreaks(a.message));
         a.reply = r.reply;
-        finishWorkerPage(*this, page, kBrevicor, r.kind == EncoderResult::Kind::Delivered, a);
+        finish(*this, page, kMethodBrevicor, r.kind == EncoderResult::Kind::Delivered, a);
         break;
     }
     case dtSnpp: {
         bool ok = false;
+        const SnppParts parts = snppParts(provider, user, a.message, DeliveryPath::Worker);
         try {
             ok = SendSNPPPage(provider.SNPPServer(), provider.SNPPPort(), a.PIN,
                               provider.SNPPUser() + " " + provider.SNPPPass(), provider.Coverage(),
-                              provider.SNPPCallerID(), a.message, static_cast<int>(a.message.size()) + 1,
-                              provider.SNPPSecure(), provider.TwoWay(), false, user.NumericOnly(), a.id, a.reply);
+                              provider.SNPPCallerID(), a.message, parts.partLength, provider.SNPPSecure(),
+                              provider.TwoWay(), parts.reverse, user.NumericOnly(), a.id, a.reply);
         } catch (const std::exception& e) {
             a.reply = e.what();
         }
-        finishWorkerPage(*this, page, kSnpp, ok, a);
+        finish(*this, page, kMethodSnpp, ok, a);
         break;
     }
     case dtSmpp: {
@@ -189,7 +110,7 @@ void TNerivaleSvcMain::BMDThread1Execute(PageRecordPtr page) {
         } catch (const std::exception& e) {
             a.reply = e.what();
         }
-        finishWorkerPage(*this, page, kSmpp, ok, a);
+        finish(*this, page, kMethodSmpp, ok, a);
         break;
     }
     case dtWctp: {
@@ -200,9 +121,9 @@ void TNerivaleSvcMain::BMDThread1Execute(PageRecordPtr page) {
         } catch (const std::exception& e) {
             replies = {std::string("errorText=") + e.what()};
         }
-        a.reply = wctpReplyText(replies);
+        a.reply = wctpLogReply(DeliveryPath::Worker, replies, ok, a.message, {});
         a.id = replyListValue(replies, "trackingNumber");
-        finishWorkerPage(*this, page, kWctp, ok, a);
+        finish(*this, page, kMethodWctp, ok, a);
         break;
     }
     case dtTapOverIp: {
@@ -211,9 +132,10 @@ void TNerivaleSvcMain::BMDThread1Execute(PageRecordPtr page) {
             ok = SendTAPOverIP(provider.TapOverIPAddr(), provider.TapOverIPPort(), a.PIN, provider.Password(),
                                a.message, provider.MsgLength(), provider.MaxMsgsPerCall(), user.ReverseOrder(),
                                user.NumericOnly());
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
+            WriteToLog(std::string("[System] TAPIP Send Error: ") + e.what());
         }
-        finishWorkerPage(*this, page, kTapIp, ok, a);
+        finish(*this, page, kMethodTap, ok, a);
         break;
     }
     case dtTnpp:

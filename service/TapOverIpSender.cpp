@@ -1,5 +1,6 @@
 #include "service/TapOverIpSender.h"
 
+#include "foundation/PageRecord.h"
 #include "protocols/KORAlphaPage.h"
 #include "service/SrvcMainFrm.h"
 
@@ -7,8 +8,6 @@ namespace nv {
 
 namespace {
 
-constexpr const char* kAldisconMarker = ")#*&(";
-constexpr const char* kNextelMarker = "(N)#*&(";
 constexpr const char* kDialUp = "[Dial-up Connection]";
 
 }  // namespace
@@ -73,12 +72,14 @@ bool sendTapOverIp(const TapOverIpPage& page, const std::filesystem::path& dataD
     bool sent = false;
     try {
         if (pager.Dial()) sent = pager.SendTextMessage(page.PIN, message);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        log(std::string("[System] TAPIP Send Error: ") + e.what());
         sent = false;
     }
     try {
         pager.Drop();
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        log(std::string("[System] TAPIP Drop Error: ") + e.what());
     }
     return sent;
 }

@@ -38,8 +38,9 @@ struct TapOverIpPage {
     std::function<bool()> cancelled;  // stop or cancel: the pager's waits end
 };
 
-// The SMS markers: ")#*&(" asks for Aldiscon, "(N)#*&(" for Nextel (and the
-// "(N" that begins it goes). Returns the pager's SMSType value.
+// The pager's SMSType for the vendor markers (foundation/PageRecord.h) in a
+// TAP page's text: Aldiscon or Nextel; the "(N" that begins a Nextel marker
+// goes. The port threads and TAP over TCP both set their pagers by it.
 int applyTapSmsMarkers(std::string& message);
 
 // SendTAPOverIP: true when the page was sent. The pager's events are the only

@@ -46,5 +46,24 @@ TEST(PageRecord, StripMessageMarkers) {
     }
 }
 
+TEST(PageRecord, StatusQueryOnlyAtTheStart) {
+    EXPECT_TRUE(isStatusQuery("MSTA 1234"));
+    EXPECT_TRUE(isStatusQuery("MSTA "));
+    EXPECT_FALSE(isStatusQuery("MSTA1234"));
+    EXPECT_FALSE(isStatusQuery("msta 1234"));
+    EXPECT_FALSE(isStatusQuery("Call MSTA 1234"));
+    EXPECT_FALSE(isStatusQuery(""));
+}
+
+TEST(PageRecord, SecondaryNamedUnlessEmptyOrNone) {
+    TQueueRec page;
+    EXPECT_FALSE(namesSecondary(page));  // no recipient
+    page.Recipient = std::make_unique<UserRec>();
+    for (const auto& [name, named] : {std::pair{"", false}, {"NONE", false}, {"None", true}, {"Acme", true}}) {
+        page.Recipient->setSecProviderName(name);
+        EXPECT_EQ(namesSecondary(page), named) << name;
+    }
+}
+
 }  // namespace
 }  // namespace nv
