@@ -83,7 +83,10 @@ void OutboundThread::Worker::hangUpAndWait(std::chrono::milliseconds slice) {
     if (!connected()) return;
     try {
         m_pager->Hangup();
+    } catch (const std::exception& e) {
+        m_ctx.log("[System] " + portName() + " Hang-Up Error: " + e.what());
     } catch (...) {
+        m_ctx.log("[System] " + portName() + " Hang-Up Error");
     }
     // Hangup ends the call or the stream; a few slices cover a slow modem.
     for (int i = 0; i < 200 && connected(); ++i) {
