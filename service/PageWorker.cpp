@@ -47,6 +47,7 @@ void failUnsent(TNerivaleSvcMain& engine, PageRecordPtr& page, AttemptTexts& a, 
     FreePageRecord(page);
 }
 
+// Each method's attempt: the sender's call, then the method's row decides.
 void sendEMailPage(TNerivaleSvcMain& engine, PageRecordPtr& page, AttemptTexts& a) {
     const MailPage mail = mailPage(*page->PrimaryProvider, a.PIN, a.message, DeliveryPath::Worker);
     a.PIN = mail.to;
@@ -59,6 +60,71 @@ void sendEMailPage(TNerivaleSvcMain& engine, PageRecordPtr& page, AttemptTexts& 
     finish(engine, page, kMethodSmtp, ok, a);
 }
 
+void sendEncoderPage(TNerivaleSvcMain& engine, PageRecordPtr& page, AttemptTexts& a) {
+    EncoderResult r = sendToEncoder(engine.SendBrevicor, engine.csBrevicor, page->RawBlock,
+                                    withoutLineBreaks(a.message));
+    a.reply = r.reply;
+    finish(engine, page, kMethodBrevicor, r.kind == EncoderResult::Kind::Delivered, a);
+}
+
+void sendSnppPage(TNerivaleSvcMain& engine, PageRecordPtr& page, AttemptTexts& a) {
+    const ProviderRec& provider = *page->PrimaryProvider;
+    const UserRec& user = *page->Recipient;
+    const SnppParts parts = snppParts(provider, user, a.message, DeliveryPath::Worker);
+    bool ok = false;
+    try {
+        ok = engine.SendSNPPPage(provider.SNPPServer(), provider.SNPPPort(), a.PIN,
+                                 provider.SNPPUser() + " " + provider.SNPPPass(), provider.Coverage(),
+                                 provider.SNPPCallerID(), a.message, parts.partLength, provider.SNPPSecure(),
+                                 provider.TwoWay(), parts.reverse, user.NumericOnly(), a.id, a.reply);
+    } catch (const std::exception& e) {
+        a.reply = e.what();
+    }
+    finish(engine, page, kMethodSnpp, ok, a);
+}
+
+void sendSmppPage(TNerivaleSvcMain& engine, PageRecordPtr& page, AttemptTexts& a) {
+    const ProviderRec& provider = *page->PrimaryProvider;
+    const UserRec& user = *page->Recipient;
+    bool ok = false;
+    try {
+        ok = engine.SendSMPPPage(provider.SMPPServer(), std::to_string(provider.SMPPort()), a.PIN,
+                                 provider.SMPPUserName(), provider.SMPPPassword(), a.message,
+                                 provider.SMPPSecureMode(), provider.SMPPProtocol(), user.ReverseOrder(),
+                                 user.NumericOnly(), a.id, a.reply);
+    } catch (const std::exception& e) {
+        a.reply = e.what();
+    }
+    finish(engine, page, kMethodSmpp, ok, a);
+}
+
+void sendWctpPage(TNerivaleSvcMain& engine, PageRecordPtr& page, AttemptTexts& a) {
+    std::vector<std::string> replies;
+    bool ok = false;
+    try {
+        ok = engine.SendWCTPPage(*page, a.message, replies, nullptr, false);
+    } catch (const std::exception& e) {
+        replies = {std::string("errorText=") + e.what()};
+    }
+    a.reply = wctpLogReply(DeliveryPath::Worker, replies, ok, a.message, {});
+    a.id = replyListValue(replies, "trackingNumber");
+    finish(engine, page, kMethodWctp, ok, a);
+}
+
+void sendTapOverIpPage(TNerivaleSvcMain& engine, PageRecordPtr& page, AttemptTexts& a) {
+    const ProviderRec& provider = *page->PrimaryProvider;
+    const UserRec& user = *page->Recipient;
+    bool ok = false;
+    try {
+        ok = engine.SendTAPOverIP(provider.TapOverIPAddr(), provider.TapOverIPPort(), a.PIN, provider.Password(),
+                                  a.message, provider.MsgLength(), provider.MaxMsgsPerCall(), user.ReverseOrder(),
+                                  user.NumericOnly());
+    } catch (const std::exception& e) {
+        engine.WriteToLog(std::string("[System] TAPIP Send Error: ") + e.what());
+    }
+    finish(engine, page, kMethodTap, ok, a);
+}
+
 }  // namespace
 
 bool TNerivaleSvcMain::StartPageWorker(PageRecordPtr& page) {
@@ -67,88 +133,26 @@ bool TNerivaleSvcMain::StartPageWorker(PageRecordPtr& page) {
 
 void TNerivaleSvcMain::BMDThread1Execute(PageRecordPtr page) {
     if (!page || !page->PrimaryProvider || !page->Recipient) return;
-    const ProviderRec& provider = *page->PrimaryProvider;
-    const UserRec& user = *page->Recipient;
-    AttemptTexts a{{}, {}, {}, user.PIN(), page->MessageText};
+    AttemptTexts a{{}, {}, {}, page->Recipient->PIN(), page->MessageText};
     if (Cancelcall.load()) {
         // Taken in before the cancel: report it rather than drop it unseen.
         failUnsent(*this, page, a, "Call Canceled");
         return;
     }
-    const std::uint8_t type = provider.DeliveryType();
+    const std::uint8_t type = page->PrimaryProvider->DeliveryType();
     switch (type) {
     case dtEPage:
-    case dtEPageSubject:
-        sendEMailPage(*this, page, a);
-        break;
-    case dtBrevicor: {
-        EncoderResult r = sendToEncoder(SendBrevicor, csBrevicor, page->RawBlock, withoutLineBreaks(a.message));
-        a.reply = r.reply;
-        finish(*this, page, kMethodBrevicor, r.kind == EncoderResult::Kind::Delivered, a);
-        break;
-    }
-    case dtSnpp: {
-        bool ok = false;
-        const SnppParts parts = snppParts(provider, user, a.message, DeliveryPath::Worker);
-        try {
-            ok = SendSNPPPage(provider.SNPPServer(), provider.SNPPPort(), a.PIN,
-                              provider.SNPPUser() + " " + provider.SNPPPass(), provider.Coverage(),
-                              provider.SNPPCallerID(), a.message, parts.partLength, provider.SNPPSecure(),
-                              provider.TwoWay(), parts.reverse, user.NumericOnly(), a.id, a.reply);
-        } catch (const std::exception& e) {
-            a.reply = e.what();
-        }
-        finish(*this, page, kMethodSnpp, ok, a);
-        break;
-    }
-    case dtSmpp: {
-        bool ok = false;
-        try {
-            ok = SendSMPPPage(provider.SMPPServer(), std::to_string(provider.SMPPort()), a.PIN,
-                              provider.SMPPUserName(), provider.SMPPPassword(), a.message, provider.SMPPSecureMode(),
-                              provider.SMPPProtocol(), user.ReverseOrder(), user.NumericOnly(), a.id, a.reply);
-        } catch (const std::exception& e) {
-            a.reply = e.what();
-        }
-        finish(*this, page, kMethodSmpp, ok, a);
-        break;
-    }
-    case dtWctp: {
-        std::vector<std::string> replies;
-        bool ok = false;
-        try {
-            ok = SendWCTPPage(*page, a.message, replies, nullptr, false);
-        } catch (const std::exception& e) {
-            replies = {std::string("errorText=") + e.what()};
-        }
-        a.reply = wctpLogReply(DeliveryPath::Worker, replies, ok, a.message, {});
-        a.id = replyListValue(replies, "trackingNumber");
-        finish(*this, page, kMethodWctp, ok, a);
-        break;
-    }
-    case dtTapOverIp: {
-        bool ok = false;
-        try {
-            ok = SendTAPOverIP(provider.TapOverIPAddr(), provider.TapOverIPPort(), a.PIN, provider.Password(),
-                               a.message, provider.MsgLength(), provider.MaxMsgsPerCall(), user.ReverseOrder(),
-                               user.NumericOnly());
-        } catch (const std::exception& e) {
-            WriteToLog(std::string("[System] TAPIP Send Error: ") + e.what());
-        }
-        finish(*this, page, kMethodTap, ok, a);
-        break;
-    }
-    case dtTnpp:
-        // A cancel is looked at once, at the start, where it gets its line.
-        SendTNPPWorkerPage(page);
-        break;
-    case dtSmsModem:
-        SendSMSWorkerPage(page);
-        break;
-    default:
-        // 5 and 6 come only from old files: no method sends them.
-        failUnsent(*this, page, a, "No Sender For " + methodTag(type));
-        break;
+    case dtEPageSubject: sendEMailPage(*this, page, a); break;
+    case dtBrevicor: sendEncoderPage(*this, page, a); break;
+    case dtSnpp: sendSnppPage(*this, page, a); break;
+    case dtSmpp: sendSmppPage(*this, page, a); break;
+    case dtWctp: sendWctpPage(*this, page, a); break;
+    case dtTapOverIp: sendTapOverIpPage(*this, page, a); break;
+    // A cancel is looked at once, at the start, where it gets its line.
+    case dtTnpp: SendTNPPWorkerPage(page); break;
+    case dtSmsModem: SendSMSWorkerPage(page); break;
+    // 5 and 6 come only from old files: no method sends them.
+    default: failUnsent(*this, page, a, "No Sender For " + methodTag(type)); break;
     }
 }
 
