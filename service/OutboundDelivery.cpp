@@ -97,6 +97,9 @@ void OutboundThread::Worker::sendNetwork(const DeliveryMethod& m, const NetworkS
     StripMessageMarkers(text);
     NetworkSend send{page, *mode.provider, mode.PIN, "", text, m_hold};
     std::string reply;
+    // SNPP reads and keeps the thread's message ID (a status query asks about
+    // it); SMPP starts afresh; an SMS line shows none, the ID being an earlier
+    // page's.
     if (&m == &kMethodSmpp) m_messageId.clear();
     const bool ok = callSender(m, fn, send, m_messageId, reply);
     AttemptTexts a{reply, &m == &kMethodSms ? std::string() : m_messageId, page.Recipient->UserID(), mode.PIN, text};
