@@ -40,6 +40,17 @@ void EventLoop::pumpFor(std::chrono::milliseconds d) {
     }
 }
 
+bool EventLoop::pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds d) {
+    auto until = std::chrono::steady_clock::now() + d;
+    auto guard = asio::make_work_guard(m_impl->io);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= until) return done();
+        if (m_impl->io.stopped()) m_impl->io.restart();
+        m_impl->io.run_one_until(until);
+    }
+    return true;
+}
+
 struct RepeatingTimer::State : std::enable_shared_from_this<RepeatingTimer::State> {
     State(asio::io_context& io, std::chrono::milliseconds p, std::function<void()> t)
         : timer(io), period(p), tick(std::move(t)) {}

@@ -33,6 +33,10 @@ public:
     std::size_t poll();
     // Runs functions as they come for `d` (a sleep that keeps the loop serving).
     void pumpFor(std::chrono::milliseconds d);
+    // Runs functions as they come until `done` says so or `d` has passed;
+    // `done` is asked first and after each function, so whoever changes what
+    // it reads posts something to wake the loop. Returns what `done` says.
+    bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds d);
 
     struct Impl;
     Impl& impl() { return *m_impl; }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <thread>
 
@@ -25,6 +26,23 @@ TEST(EventLoop, RunsPostsInOrderFromAnyThreadUntilQuit) {
     loop.run();
     EXPECT_EQ(loop.poll(), 1u);
     EXPECT_EQ(seen.back(), -1);
+}
+
+TEST(EventLoop, PumpUntilServesPostsAndReturnsWhenTheStateIsReached) {
+    EventLoop loop;
+    std::atomic<bool> ended{false};
+    std::vector<int> seen;
+    std::thread other([&] {
+        loop.post([&seen] { seen.push_back(1); });
+        ended = true;
+        loop.post([] {});  // the wake-up after the change
+    });
+    // A bound no test reaches: the post after the change ends the wait.
+    EXPECT_TRUE(loop.pumpUntil([&] { return ended.load(); }, std::chrono::minutes(1)));
+    other.join();
+    loop.poll();
+    EXPECT_EQ(seen, std::vector<int>{1});
+    EXPECT_FALSE(loop.pumpUntil([] { return false; }, 1ms));
 }
 
 TEST(EventLoop, TimerTicksAndNeverTicksAfterItIsGone) {
