@@ -210,7 +210,7 @@ void TKORPelmora::SetWaitForCall(bool value) {
         }
         m_armed.store(true);
         m_active.store(true);
-        DAThread = std::thread([this] { threadBody(); });
+        DAThread.start([this] { threadBody(); });
         return;
     }
     if (onReadingThread()) {
@@ -220,7 +220,8 @@ void TKORPelmora::SetWaitForCall(bool value) {
     std::lock_guard lock(m_armMutex);
     m_armed.store(false);
     m_port->cancel();  // wakes a wait in progress at once
-    if (DAThread.joinable()) DAThread.join();
+    DAThread.requestStop();
+    DAThread.join();
 }
 
 void TKORPelmora::threadBody() {
@@ -342,12 +343,8 @@ void TKORPelmora::Close() {
 }
 
 bool TKORPelmora::pause(int ms) {
-    while (ms > 0) {
-        if (!m_armed.load()) return false;
-        const int slice = std::min(ms, kSliceMs);
-        m_clock.sleepFor(std::chrono::milliseconds(slice));
-        ms -= slice;
-    }
+    sleepUnless(m_clock, std::chrono::milliseconds(ms), [this] { return !m_armed.load(); },
+                std::chrono::milliseconds(kSliceMs));
     return m_armed.load();
 }
 

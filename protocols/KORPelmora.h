@@ -32,6 +32,7 @@
 
 #include "foundation/Clock.h"
 #include "platform/ModemLine.h"
+#include "platform/WorkerThread.h"
 
 namespace nv {
 
@@ -235,7 +236,7 @@ private:
     std::atomic<bool> m_active{false};  // armed since the last OnClose
     std::atomic<std::uint32_t> m_timeout{20};
     std::mutex m_armMutex;
-    std::thread DAThread;
+    WorkerThread DAThread;
     std::atomic<std::thread::id> m_readerId{};
 
     std::unique_ptr<SerialPort> m_port;   // direct mode

@@ -242,9 +242,7 @@ bool TKORSMSMessaging::OpenPort() {
     if (!InitModem()) return false;
     StartServerThread();
     // The thread says it runs at once; the bound only guards a thread that died.
-    auto end = m_clock.now() + kThreadStartBound;
-    while (!m_threadStarted && m_clock.now() < end)
-        std::this_thread::sleep_for(milliseconds(5));
+    m_server->waitStarted(kThreadStartBound);
     return true;
 }
 

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "platform/KORCom32.h"
+#include "platform/WorkerThread.h"
 
 namespace nv {
 
@@ -128,10 +129,12 @@ private:
     class TServerThread {
     public:
         explicit TServerThread(TKORSMSMessaging& parent) : ParentComp(parent) {}
-        ~TServerThread() { join(); }
         TServerThread(const TServerThread&) = delete;
         TServerThread& operator=(const TServerThread&) = delete;
         void start();
+        // Waits up to `bound` until the thread says it runs (or has ended).
+        void waitStarted(std::chrono::milliseconds bound);
+        // Stops the thread (its pause ends at once) and joins it.
         void join();
 
     private:
@@ -144,7 +147,7 @@ private:
 
         TKORSMSMessaging& ParentComp;
         std::string ProgressMsg;  // "4, from|stamp|text" and the text of an escaped exception
-        std::thread m_thread;
+        WorkerThread m_thread;
     };
     friend class TServerThread;
     enum class QueryResult { WriteFailed, Failed, Ok };

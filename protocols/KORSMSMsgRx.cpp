@@ -16,10 +16,15 @@ constexpr milliseconds kRxPoll{10};
 
 }  // namespace
 
-void TKORSMSMessaging::TServerThread::start() { m_thread = std::thread([this] { run(); }); }
+void TKORSMSMessaging::TServerThread::start() { m_thread.start([this] { run(); }); }
+
+void TKORSMSMessaging::TServerThread::waitStarted(milliseconds bound) {
+    m_thread.waitUntil([this] { return ParentComp.m_threadStarted.load() || !m_thread.running(); }, bound);
+}
 
 void TKORSMSMessaging::TServerThread::join() {
-    if (m_thread.joinable()) m_thread.join();
+    m_thread.requestStop();
+    m_thread.join();
 }
 
 void TKORSMSMessaging::TServerThread::run() {
@@ -49,15 +54,15 @@ void TKORSMSMessaging::TServerThread::fire(const TNotifyEvent& ev) {
 void TKORSMSMessaging::TServerThread::Execute() {
     fire(ParentComp.OnPortOpen);
     ParentComp.m_threadStarted = true;
+    m_thread.wake();
     // What the modem said after the last initialisation answer is no message.
-    std::this_thread::sleep_for(milliseconds(2));
+    m_thread.pause(milliseconds(2));
     {
         std::lock_guard lock(ParentComp.m_modem);
         if (ParentComp.m_comState == csReady) ParentComp.FlushRXBuf();
     }
     while (!ParentComp.stopRequested()) {
-        std::this_thread::sleep_for(kRxPoll);
-        if (ParentComp.stopRequested()) break;
+        if (!m_thread.pause(kRxPoll, [this] { return ParentComp.stopRequested(); })) break;
         if (ParentComp.m_enableRx) CheckRxMsg();
     }
     fire(ParentComp.OnPortClosed);

@@ -9,7 +9,7 @@ namespace nv {
 
 struct TWinThread::Worker {
     TWinThreadInfo info;
-    std::thread thread;
+    WorkerThread thread;
     int priority = 0;
     bool ended = false;  // guarded by the component's m_mutex
 
@@ -63,7 +63,7 @@ NativeUInt TWinThread::SpawnThread(void* Param) {
         w->info = TWinThreadInfo{this, ThreadProc, Param, m_nextHandle++, true};
         m_workers.push_back(w);
         try {
-            w->thread = std::thread([this, w] { entry(w); });
+            w->thread.start([this, w] { entry(w); });
         } catch (const std::system_error&) {
             m_workers.remove(w);
             throw EWinThread("Could not create thread");
@@ -128,12 +128,15 @@ void TWinThread::finish(const std::shared_ptr<Worker>& w) {
 }
 
 void TWinThread::reapLocked() {
-    for (auto& w : m_finished) {
-        if (!w->thread.joinable()) continue;
-        if (w->thread.get_id() == std::this_thread::get_id()) w->thread.detach();
-        else w->thread.join();  // past its last use of the lock: returns at once
+    for (auto it = m_finished.begin(); it != m_finished.end();) {
+        // A worker cannot join itself: a later reap from another thread does.
+        if ((*it)->thread.onThread()) {
+            ++it;
+            continue;
+        }
+        (*it)->thread.join();  // past its last use of the lock: returns at once
+        it = m_finished.erase(it);
     }
-    m_finished.clear();
 }
 
 bool TWinThread::KillThreads() {

@@ -19,6 +19,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/WorkerThread.h"
+
 namespace nv {
 
 class TWinThread;
