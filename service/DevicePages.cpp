@@ -16,12 +16,7 @@ bool TNerivaleSvcMain::SendSMSPage(const std::string& smsCentre, const std::stri
                                    std::uint8_t smsMode, std::uint8_t /*smsPort*/, std::uint8_t /*smsByte1833*/,
                                    std::string& reply, bool /*secondary*/, bool reverseOrder) {
     // A pause between parts ends early when the service stops.
-    auto pause = [this](std::chrono::milliseconds d) {
-        const auto end = m_clock.now() + d;
-        for (auto now = m_clock.now(); !Terminate.load() && now < end; now = m_clock.now())
-            m_clock.sleepFor(std::min<std::chrono::milliseconds>(
-                std::chrono::milliseconds(50), std::chrono::ceil<std::chrono::milliseconds>(end - now)));
-    };
+    auto pause = [this](std::chrono::milliseconds d) { sleepUnless(m_clock, d, [this] { return Terminate.load(); }); };
     SmsPageSender sender(KORSMSMessaging1.get(), m_options.dataDir,
                          [this](const std::string& text) { WriteToLog(text); }, pause);
     return sender.send({smsCentre, PIN, message, smsMode, reverseOrder}, reply);

@@ -4,6 +4,7 @@
 #include <exception>
 #include <memory>
 
+#include "foundation/Clock.h"
 #include "foundation/ConfigFile.h"
 #include "protocols/KORPelmora.h"
 #include "service/PageIntake.h"
@@ -13,8 +14,10 @@ namespace nv {
 namespace {
 
 constexpr const char* kPrefix = "[Nerivale Connection] ";
-
-void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+// The host serves the port on its own reading thread; this thread only waits
+// for the stop. Its own stop wakes the wait at once; the engine's flags are
+// asked once a slice.
+constexpr std::chrono::hours kHoldSlice{1};
 
 }  // namespace
 
@@ -61,24 +64,16 @@ void PelmoraPortThread::configureHost(TKORPelmora& host, const NerivalePortSecti
 }
 
 PelmoraPortThread::~PelmoraPortThread() {
-    m_stop.store(true);
-    if (m_thread.joinable()) m_thread.join();
+    m_thread.requestStop();
+    m_thread.join();
 }
 
-void PelmoraPortThread::Start() {
+void PelmoraPortThread::Start(std::function<void()> onEnd) {
     if (m_thread.joinable()) return;
-    m_running.store(true);
-    m_thread = std::thread([this] {
-        try {
-            PelmoraPortThreadExecute();
-        } catch (...) {
-            // Ends the thread without a log line.
-        }
-        m_running.store(false);
-    });
+    // An exception ends the thread without a log line.
+    m_thread.start([this] { PelmoraPortThreadExecute(); }, std::move(onEnd));
 }
 
-bool PelmoraPortThread::stopRequested() const { return m_stop.load() || m_engineStopping(); }
 
 std::string PelmoraPortThread::connectionLine(const std::string& port, const std::string& text) {
     return kPrefix + port + " " + text;
@@ -132,9 +127,10 @@ void PelmoraPortThread::PelmoraPortThreadExecute() {
     host->TurncateMsgs = s.TruncateMsgs;
     host->SetWaitForCall(true);
 
-    while (!stopRequested()) sleepMs(10);
+    while (m_thread.pause(kHoldSlice, m_engineStopping)) {
+    }
 
-    sleepMs(15);
+    sleepUnless(steadyClock(), std::chrono::milliseconds(15), nullptr);
     m_log(std::string(kPrefix) + kNerivalePortName + " Thread Shutdown");
     host->Close();
     host.reset();

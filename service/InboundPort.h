@@ -8,11 +8,11 @@
 // Threads: Start() and Running() from the engine thread; the host's events
 // fire on the host's own reading thread and reach the engine only through
 // WriteToLog (posted) and KORTap1MsgReceived (any thread).
-#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <string>
-#include <thread>
+
+#include "platform/WorkerThread.h"
 
 namespace nv {
 
@@ -25,15 +25,17 @@ inline constexpr const char* kNerivalePortName = "Nerivale Port";
 
 class PelmoraPortThread {
 public:
-    // `stop` is the thread component's stop flag (its Tag); `lineSlot` the
-    // host's line slot (the engine passes 0).
-    PelmoraPortThread(TNerivaleSvcMain& engine, std::atomic<bool>& stop, int lineSlot = 0);
-    ~PelmoraPortThread();  // sets the stop flag and joins
+    // `lineSlot`: the host's line slot (the engine passes 0).
+    explicit PelmoraPortThread(TNerivaleSvcMain& engine, int lineSlot = 0);
+    ~PelmoraPortThread();  // stops and joins
     PelmoraPortThread(const PelmoraPortThread&) = delete;
     PelmoraPortThread& operator=(const PelmoraPortThread&) = delete;
 
-    void Start();
-    bool Running() const { return m_running.load(); }
+    // `onEnd` runs on the thread once it has ended (the engine wakes its loop).
+    void Start(std::function<void()> onEnd = {});
+    bool Running() const { return m_thread.running(); }
+    // The thread component's stop flag (its Tag): ends the thread's wait at once.
+    void RequestStop() { m_thread.requestStop(); }
 
     // The host's log handlers write "[Nerivale Connection] <port> <text>".
     static std::string connectionLine(const std::string& port, const std::string& text);
@@ -55,7 +57,6 @@ public:
 
 private:
     void PelmoraPortThreadExecute();
-    bool stopRequested() const;
 
     // What the thread needs of the engine, taken from it at construction
     // (InboundPortEngine.cpp), so this unit does not see the engine's headers.
@@ -63,10 +64,8 @@ private:
     LogFn m_log;
     IntakeFn m_intake;
     std::function<bool()> m_engineStopping;  // Terminate or Shutdown
-    std::atomic<bool>& m_stop;
     int m_lineSlot;
-    std::atomic<bool> m_running{false};
-    std::thread m_thread;
+    WorkerThread m_thread;
 };
 
 }  // namespace nv

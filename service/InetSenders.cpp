@@ -26,7 +26,6 @@ namespace nv {
 namespace {
 
 constexpr const char* kNoWctpProvider = "errorText=No WCTP Provider For This Page";
-constexpr std::chrono::milliseconds kSleepSlice{50};
 
 }  // namespace
 
@@ -72,13 +71,7 @@ bool TNerivaleSvcMain::SendSMPPPage(const std::string& server, const std::string
     SmppPage page{server, port, PIN, user, password, message, secureMode, protocol, reverse, numericOnly};
     // Stop ends the waits as a cancel does; the cancel flag itself is only read.
     auto cancelled = [this] { return Cancelcall.load() || Terminate.load() || m_workers.stopFlag().load(); };
-    auto sleep = [this, cancelled](std::chrono::milliseconds d) {
-        while (d.count() > 0 && !cancelled()) {
-            const auto slice = std::min(d, kSleepSlice);
-            m_clock.sleepFor(slice);
-            d -= slice;
-        }
-    };
+    auto sleep = [this, cancelled](std::chrono::milliseconds d) { sleepUnless(m_clock, d, cancelled); };
     SmppSender sender([this](const std::string& line) { WriteToLog(line); }, cancelled, m_options.smpp, sleep);
     return sender.send(page, messageId, reply);
 }

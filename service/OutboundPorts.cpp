@@ -33,7 +33,7 @@ void TNerivaleSvcMain::StartOutboundThreads() {
         if (!port || port->Direction() == 0 || !port->PortEnabled() || n > kMaxOutboundThreads) continue;
         auto thread = std::make_unique<OutboundThread>(m_outbound->ctx, m_pages, *port, n, m_outbound->running);
         ++n;
-        thread->start();
+        thread->start([this] { wakeLoop(); });
         m_outbound->threads.push_back(std::move(thread));
     }
 }
@@ -41,7 +41,7 @@ void TNerivaleSvcMain::StartOutboundThreads() {
 void TNerivaleSvcMain::StartSpoolThread() {
     m_spoolStop.store(false);
     m_outbound->spooler = std::make_unique<Spooler>(m_outbound->ctx, m_pages);
-    m_outbound->spooler->start();
+    m_outbound->spooler->start([this] { wakeLoop(); });
 }
 
 std::size_t TNerivaleSvcMain::OutboundThreadsRunning() const {

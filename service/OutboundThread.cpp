@@ -19,10 +19,6 @@ void OutboundContext::freePage(PageRecordPtr& page) {
     FreePageRecord(page);
 }
 
-bool OutboundContext::sleepChecking(std::chrono::milliseconds d, const std::function<bool()>& stop) const {
-    return sleepUnless(steadyClock(), d, stop);
-}
-
 std::string deliveryFailLine(const TQueueRec& page, const std::string& providerName) {
     return "[Delivery Fail] " + std::string() + " Error Sending To Provider \"" + providerName + "\" ID: " + " - " +
            page.Recipient->UserID() + " PIN:" + page.Recipient->PIN() + " Msg: " + page.MessageText;
@@ -36,45 +32,34 @@ OutboundThread::OutboundThread(OutboundContext& ctx, PageQueue& pages, const Por
     m_rec->Port.setPortThread(threadNo);
 }
 
-OutboundThread::~OutboundThread() {
-    if (m_thread.joinable()) m_thread.join();
-}
-
-void OutboundThread::start() {
+void OutboundThread::start(std::function<void()> onEnd) {
     m_running.fetch_add(1);
-    m_thread = std::thread([this] {
-        try {
-            Worker(m_ctx, m_pages, m_rec, m_threadNo).run();
-        } catch (...) {
-            // Nothing crosses the thread's edge; the worker logged what it could.
-        }
-        m_done.store(true);
-        m_running.fetch_sub(1);
-    });
-}
-
-bool OutboundThread::join(std::chrono::milliseconds bound) {
-    auto until = std::chrono::steady_clock::now() + bound;
-    while (!m_done.load() && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    if (!m_done.load()) return false;
-    if (m_thread.joinable()) m_thread.join();
-    return true;
+    m_thread.start(
+        [this] {
+            // The count drops however the body ends; the worker logged what it could.
+            struct Leave {
+                std::atomic<int>& running;
+                ~Leave() { running.fetch_sub(1); }
+            } leave{m_running};
+            Worker(m_ctx, m_pages, m_rec, m_threadNo, m_thread).run();
+        },
+        std::move(onEnd));
 }
 
 // ------------------------------------------------------------ worker
 
-OutboundThread::Worker::Worker(OutboundContext& ctx, PageQueue& pages, OutboundThreadRecPtr rec, int threadNo)
-    : m_ctx(ctx), m_pages(pages), m_rec(std::move(rec)), m_threadNo(threadNo) {}
+OutboundThread::Worker::Worker(OutboundContext& ctx, PageQueue& pages, OutboundThreadRecPtr rec, int threadNo,
+                               WorkerThread& thread)
+    : m_ctx(ctx), m_pages(pages), m_rec(std::move(rec)), m_threadNo(threadNo), m_thread(thread) {}
 
 OutboundThread::Worker::~Worker() = default;
 
 bool OutboundThread::Worker::stopRequested() const {
-    return m_ctx.Cancelcall.load() || m_ctx.outboundStop.load();
+    return m_ctx.Cancelcall.load() || m_ctx.outboundStop.load() || m_thread.stopRequested();
 }
 
 void OutboundThread::Worker::waitMs(std::chrono::milliseconds d) {
-    m_ctx.sleepChecking(d, [this] { return stopRequested(); });
+    m_thread.pause(d, [this] { return stopRequested(); });
 }
 
 bool OutboundThread::Worker::connected() const { return m_pager && m_pager->bConnected; }
@@ -131,7 +116,8 @@ void OutboundThread::Worker::run() {
     startUp();
     try {
         while (!m_end && !stopRequested()) {
-            std::this_thread::sleep_for(m_ctx.timing.passPause);
+            // A stop ends the pause; the pass still runs, as it did after a full one.
+            m_thread.pause(m_ctx.timing.passPause);
             m_rec->Clear.store(false);
             PortState state;
             {

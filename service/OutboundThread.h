@@ -29,6 +29,7 @@
 #include "foundation/Clock.h"
 #include "foundation/PageRecord.h"
 #include "foundation/Records.h"
+#include "platform/WorkerThread.h"
 #include "service/ConnectionErrors.h"
 #include "service/PageQueue.h"
 
@@ -109,8 +110,6 @@ struct OutboundContext {
 
     // Frees a page and its connection-error entries.
     void freePage(PageRecordPtr& page);
-    // Sleeps `d` in slices of at most 50 ms; false when `stop` said so first.
-    bool sleepChecking(std::chrono::milliseconds d, const std::function<bool()>& stop) const;
 };
 
 // The "[Delivery Fail]" line of a page no port could take.
@@ -122,13 +121,16 @@ public:
     // `threadNo` 1..16: the pager's name and its line slot.
     OutboundThread(OutboundContext& ctx, PageQueue& pages, const PortRec& port, int threadNo,
                    std::atomic<int>& running);
-    ~OutboundThread();  // joins
     OutboundThread(const OutboundThread&) = delete;
     OutboundThread& operator=(const OutboundThread&) = delete;
 
-    void start();
+    // `onEnd` runs on the thread once it has ended (the engine wakes its loop).
+    void start(std::function<void()> onEnd = {});
+    // Ends the thread's pauses at once; the context's stop flag and the
+    // cancel are read as well.
+    void requestStop() { m_thread.requestStop(); }
     // Waits for the thread's end up to `bound`; true when it ended.
-    bool join(std::chrono::milliseconds bound);
+    bool join(std::chrono::milliseconds bound) { return m_thread.join(bound); }
     const OutboundThreadRecPtr& record() const { return m_rec; }
 
 private:
@@ -138,8 +140,8 @@ private:
     OutboundThreadRecPtr m_rec;
     int m_threadNo;
     std::atomic<int>& m_running;
-    std::atomic<bool> m_done{false};
-    std::thread m_thread;
+    // Last: its destructor stops and joins the thread before the rest goes.
+    WorkerThread m_thread;
 };
 
 }  // namespace nv

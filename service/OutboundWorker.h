@@ -12,7 +12,7 @@ namespace nv {
 
 class OutboundThread::Worker {
 public:
-    Worker(OutboundContext& ctx, PageQueue& pages, OutboundThreadRecPtr rec, int threadNo);
+    Worker(OutboundContext& ctx, PageQueue& pages, OutboundThreadRecPtr rec, int threadNo, WorkerThread& thread);
     ~Worker();
     void run();
 
@@ -62,6 +62,7 @@ private:
     PageQueue& m_pages;  // where failed and unsent pages go back
     OutboundThreadRecPtr m_rec;
     int m_threadNo;
+    WorkerThread& m_thread;  // its stop and its pauses
     std::unique_ptr<TKORAlpaPage> m_pager;
     std::vector<PageRecordPtr> m_batch;  // swapped out of Pages
     bool m_hold = false;

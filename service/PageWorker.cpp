@@ -165,7 +165,8 @@ bool TNerivaleSvcMain::SendSNPPPage(const std::string& server, const std::string
                   numericOnly};
     // Stop ends the waits as a cancel does; the cancel flag itself is only read.
     auto cancelled = [this] { return Cancelcall.load() || Terminate.load() || m_workers.stopFlag().load(); };
-    SnppSender sender([this](const std::string& line) { WriteToLog(line); }, cancelled, m_options.snpp, [this](std::chrono::milliseconds d) { m_clock.sleepFor(d); });
+    SnppSender sender([this](const std::string& line) { WriteToLog(line); }, cancelled, m_options.snpp,
+                      [this, cancelled](std::chrono::milliseconds d) { sleepUnless(m_clock, d, cancelled); });
     return sender.send(page, messageId, reply);
 }
 

@@ -6,14 +6,15 @@
 // worker is told to stop and waited for before anything it uses goes away.
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 #include "foundation/PageRecord.h"
+#include "platform/WorkerThread.h"
 
 namespace nv {
 
@@ -21,7 +22,9 @@ class PageWorkers {
 public:
     using Body = std::function<void(PageRecordPtr page)>;
 
-    PageWorkers() = default;
+    // `onEnd` runs on each worker's thread after its body returned (the engine
+    // wakes its loop, which may be waiting for the workers).
+    explicit PageWorkers(std::function<void()> onEnd = {}) : m_onEnd(std::move(onEnd)) {}
     // Joins whatever still runs (stopAll should have come first).
     ~PageWorkers();
     PageWorkers(const PageWorkers&) = delete;
@@ -42,20 +45,27 @@ public:
     const std::atomic<bool>& stopFlag() const { return m_stop; }
     void requestStop() { m_stop.store(true); }
 
-    // Sets the stop flag and waits, calling `pump` between slices, until every
-    // worker has finished or `bound` passed; then joins them all. A worker that
-    // outlives the bound is still joined: what it uses must not be freed under
-    // it. True when every worker finished within the bound.
+    // Sets the stop flag and waits, calling `pump` before each wait, until
+    // every worker has finished or `bound` passed; a worker's end wakes the
+    // wait. Then joins them all: a worker that outlives the bound is still
+    // joined, since what it uses must not be freed under it. True when every
+    // worker finished within the bound.
     bool stopAll(std::chrono::milliseconds bound, const std::function<void()>& pump);
 
 private:
     struct Worker {
-        std::thread thread;
+        WorkerThread thread;
+        // Set under the registry's lock once the body returned; the thread
+        // takes the lock no more, so joining it never waits on the lock.
         std::atomic<bool> done{false};
     };
     void reapLocked();
+    std::size_t runningLocked() const;
+    void ended(Worker& w);
 
+    std::function<void()> m_onEnd;
     mutable std::mutex m_mutex;
+    std::condition_variable m_ended;  // a worker's body returned
     std::list<std::unique_ptr<Worker>> m_workers;
     std::atomic<bool> m_stop{false};
 };

@@ -21,41 +21,22 @@ std::string lengthAt(std::size_t size, std::size_t index) {
 
 }  // namespace
 
-Spooler::~Spooler() {
-    if (m_thread.joinable()) m_thread.join();
-}
+void Spooler::start(std::function<void()> onEnd) { m_thread.start([this] { execute(); }, std::move(onEnd)); }
 
-void Spooler::start() {
-    m_running.store(true);
-    m_thread = std::thread([this] {
-        try {
-            execute();
-        } catch (...) {
-        }
-        m_running.store(false);
-    });
-}
-
-bool Spooler::join(std::chrono::milliseconds bound) {
-    auto until = std::chrono::steady_clock::now() + bound;
-    while (m_running.load() && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    if (m_running.load()) return false;
-    if (m_thread.joinable()) m_thread.join();
-    return true;
+bool Spooler::pause(std::chrono::milliseconds d) {
+    return m_thread.pause(d, [this] { return m_ctx.spoolStop.load(); });
 }
 
 void Spooler::execute() {
-    auto stop = [this] { return stopped(); };
     m_ctx.SecondaryRunning.store(false);
     m_pages.postLength();
     while (!stopped()) {
         m_ctx.log("[System] Queue Services Active, Ready To Spool Pages");
-        if (!m_ctx.sleepChecking(m_ctx.timing.spoolStart, stop)) break;
+        if (!pause(m_ctx.timing.spoolStart)) break;
         try {
             for (;;) {
-                if (!m_ctx.sleepChecking(m_ctx.timing.spoolCycle, stop)) break;
-                if (!m_pages.empty() && !m_ctx.sleepChecking(m_ctx.timing.spoolPagesWait, stop)) break;
+                if (!pause(m_ctx.timing.spoolCycle)) break;
+                if (!m_pages.empty() && !pause(m_ctx.timing.spoolPagesWait)) break;
                 // What a pass does not catch ends this cycle only.
                 try {
                     runCycle();
@@ -185,8 +166,7 @@ void Spooler::secondaryPass() {
     for (;;) {
         bool pauseAfter = false;
         if (!secondaryStep(budget, pauseAfter)) return;
-        if (pauseAfter && !m_ctx.sleepChecking(m_ctx.timing.secondaryBatchPause, [this] { return stopped(); }))
-            return;
+        if (pauseAfter && !pause(m_ctx.timing.secondaryBatchPause)) return;
     }
 }
 

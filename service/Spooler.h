@@ -11,10 +11,10 @@
 // getting pages hold back every provider sorting after it for ever; so each
 // cycle starts at the first provider after the one placed last (wrapping
 // round), and every waiting provider gets its turn.
-#include <atomic>
+#include <functional>
 #include <string>
-#include <thread>
 
+#include "platform/WorkerThread.h"
 #include "service/OutboundThread.h"
 #include "service/PageQueue.h"
 
@@ -23,14 +23,16 @@ namespace nv {
 class Spooler {
 public:
     Spooler(OutboundContext& ctx, PageQueue& pages) : m_ctx(ctx), m_pages(pages) {}
-    ~Spooler();  // joins
     Spooler(const Spooler&) = delete;
     Spooler& operator=(const Spooler&) = delete;
 
-    void start();
-    bool running() const { return m_running.load(); }
+    // `onEnd` runs on the thread once it has ended (the engine wakes its loop).
+    void start(std::function<void()> onEnd = {});
+    bool running() const { return m_thread.running(); }
+    // Ends every pause at once; the context's stop flag is read as well.
+    void requestStop() { m_thread.requestStop(); }
     // Waits for the end up to `bound`; true when it ended.
-    bool join(std::chrono::milliseconds bound);
+    bool join(std::chrono::milliseconds bound) { return m_thread.join(bound); }
 
     // One cycle's work after its pauses (steps 5 to 7); tests call it directly.
     void runCycle();
@@ -41,14 +43,16 @@ private:
     void secondaryPass();
     // One examination for the secondary pass; false when the pass should end.
     bool secondaryStep(int& budget, bool& pauseAfter);
-    bool stopped() const { return m_ctx.spoolStop.load(); }
+    bool stopped() const { return m_ctx.spoolStop.load() || m_thread.stopRequested(); }
+    // A spooler pause; false when a stop ended it.
+    bool pause(std::chrono::milliseconds d);
     void dropPage(PageRecordPtr& page, const std::string& providerName);
 
     OutboundContext& m_ctx;
     PageQueue& m_pages;  // QueueRecList and sList
     std::string m_lastPlaced;  // provider of the last primary batch
-    std::atomic<bool> m_running{false};
-    std::thread m_thread;
+    // Last: joined (by its destructor) before the members above go away.
+    WorkerThread m_thread;
 };
 
 }  // namespace nv

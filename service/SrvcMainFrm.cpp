@@ -93,9 +93,8 @@ void TNerivaleSvcMain::StartPipeServer() {
 // in their own units (DeviceLinks, OutboundPorts, InboundPort).
 
 void TNerivaleSvcMain::StartPelmoraPortThread() {
-    m_inboundStop.store(false);
-    m_pelmoraPort = std::make_unique<PelmoraPortThread>(*this, m_inboundStop);
-    m_pelmoraPort->Start();
+    m_pelmoraPort = std::make_unique<PelmoraPortThread>(*this);
+    m_pelmoraPort->Start([this] { wakeLoop(); });
 }
 
 bool TNerivaleSvcMain::PelmoraPortThreadRunning() const { return m_pelmoraPort && m_pelmoraPort->Running(); }
@@ -105,10 +104,11 @@ bool TNerivaleSvcMain::StopServer() {
     pumpMessages();
     // Every stop flag first, the page workers' included, so that every thread
     // is on its way out before anything is waited for.
-    m_tnppStop.store(true);
-    m_inboundStop.store(true);
+    if (m_pelmoraPort) m_pelmoraPort->RequestStop();
     m_outboundStop.store(true);
+    for (auto& t : m_outbound->threads) t->requestStop();
     m_spoolStop.store(true);
+    if (m_outbound->spooler) m_outbound->spooler->requestStop();
     m_workers.requestStop();
     Terminate.store(true);
 
@@ -121,6 +121,7 @@ bool TNerivaleSvcMain::StopServer() {
 
     // Workers use the encoder port, the TNPP link and the lists: they are all
     // waited for before any of those closes or goes away.
+    waitForThreads([this] { return m_workers.running() > 0; });
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_stopDeadline -
                                                                             std::chrono::steady_clock::now());
     m_workers.stopAll(std::max(left, std::chrono::milliseconds(0)), [this] { pumpMessages(); });
@@ -133,7 +134,14 @@ bool TNerivaleSvcMain::StopServer() {
 }
 
 void TNerivaleSvcMain::waitForThreads(const std::function<bool()>& running) {
-    while (running() && std::chrono::steady_clock::now() < m_stopDeadline) sleepPumping(std::chrono::milliseconds(5));
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(m_stopDeadline - std::chrono::steady_clock::now());
+    m_loop.pumpUntil([&] { return !running(); }, std::max(left, std::chrono::milliseconds(0)));
+}
+
+// A no-op on the loop: a pumpUntil in progress asks its question again.
+void TNerivaleSvcMain::wakeLoop() {
+    m_loop.post([] {});
 }
 
 void TNerivaleSvcMain::Timer2Timer() {

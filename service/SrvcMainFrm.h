@@ -145,8 +145,10 @@ private:
     void StartPipeServer();
     void StartPelmoraPortThread();
     void CancelAllCalls();
-    // Pumps while `running` says so, up to the stop's deadline.
+    // Pumps while `running` says so, up to the stop's deadline; every thread
+    // wakes the loop when it ends (wakeLoop), so the wait ends with it.
     void waitForThreads(const std::function<bool()>& running);
+    void wakeLoop();
     void CloseDevices();
     std::size_t OutboundThreadsRunning() const;
     bool PelmoraPortThreadRunning() const;
@@ -186,15 +188,15 @@ private:
     // QueueRecList and sList; counter 11 follows the queue's length.
     PageQueue m_pages{[this](std::int32_t length) { PostUpdateCounters(kCtQueued, length); }};
 
-    // Stop flags of the thread groups (their threads come with later work).
-    std::atomic<bool> m_tnppStop{false};
-    std::atomic<bool> m_inboundStop{false};
+    // Stop flags of the port threads (OutBoundThread's, shared by all) and of
+    // the spooler; each thread's own stop also wakes its pauses. The inbound
+    // port thread's flag is its own; the TNPP link stops when it closes.
     std::atomic<bool> m_outboundStop{false};
     std::atomic<bool> m_spoolStop{false};
     // One bound for every wait of a stop, well inside the unit's stop time-out.
     std::chrono::steady_clock::time_point m_stopDeadline{};
 
-    PageWorkers m_workers;  // BMDThreadGroup1
+    PageWorkers m_workers{[this] { wakeLoop(); }};  // BMDThreadGroup1
     std::unique_ptr<PelmoraPortThread> m_pelmoraPort;  // PelmoraPortThread
     // Port threads, spooler, oThreadList and the connection-error table; made
     // after the lists above and gone before them.
