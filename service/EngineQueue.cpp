@@ -2,6 +2,7 @@
 // hQueue.Dat, the pages kept from one stop to the next start. The spooler
 // (Spooler.cpp) takes pages out of the queue for the outbound port threads;
 // while no port thread runs, AddToQueue refuses every page that is not forced.
+#include <algorithm>
 #include <exception>
 
 #include "foundation/FileUtil.h"
@@ -31,8 +32,9 @@ void restoreErrors(ConnectionErrors& errors, const std::string& key, int count) 
 }  // namespace
 
 // At stop, after every thread has ended: the queue and the secondary list
-// (the port threads have given their batches back to the queue) go to
-// hQueue.Dat, replaced atomically. Nothing held: the file is left as it is.
+// (the port threads have given their batches back to the queue) and the pages
+// still waiting for a page worker go to hQueue.Dat, replaced atomically.
+// Nothing held: the file is left as it is.
 void TNerivaleSvcMain::SaveQueueFile() {
     std::vector<SavedPage> saved;
     auto take = [&](std::vector<PageRecordPtr>& list) {
@@ -56,13 +58,22 @@ void TNerivaleSvcMain::SaveQueueFile() {
         pages = secondary.takeAll();
         take(pages);
     }
+    // Pages the page workers had not started go back to the workers.
+    const std::size_t queued = saved.size();
+    std::vector<PageRecordPtr> unstarted = m_workers.takeWaiting();
+    take(unstarted);
+    for (std::size_t i = queued; i < saved.size(); ++i) saved[i].forWorker = true;
     if (saved.empty()) return;
     const fs::path file = resolveFileNoCase(m_options.dataDir, kQueueFileName);
     std::string error;
-    if (writeFileAtomic(file, encodeQueueFile(saved), kLogFileMode, &error))
-        WriteToLog("[System] " + std::to_string(saved.size()) + " Queued Pages Kept In " + kQueueFileName +
-                   " For The Next Start");
-    else
+    if (writeFileAtomic(file, encodeQueueFile(saved), kLogFileMode, &error)) {
+        if (queued > 0)
+            WriteToLog("[System] " + std::to_string(queued) + " Queued Pages Kept In " + kQueueFileName +
+                       " For The Next Start");
+        if (saved.size() > queued)
+            WriteToLog("[System] " + std::to_string(saved.size() - queued) +
+                       " Pages Waiting For A Page Worker Kept In " + kQueueFileName + " For The Next Start");
+    } else
         WriteToLog("[System] Unable To Write " + file.string() + ": " + error + ", " +
                    std::to_string(saved.size()) + " Queued Pages Lost");
 }
@@ -83,6 +94,7 @@ void TNerivaleSvcMain::RestoreQueueFile() {
         {
             PageQueue::Queue queue = m_pages.lockQueue();
             for (auto& s : saved) {
+                if (s.forWorker) continue;
                 PageRecordPtr page = std::move(s.page);
                 page->Serial = m_pages.newSerial();
                 ConnectionErrors& errors = connectionErrors();
@@ -95,7 +107,27 @@ void TNerivaleSvcMain::RestoreQueueFile() {
             queue.postLength();
         }
         fs::remove(*file, ec);
-        WriteToLog("[System] " + std::to_string(n) + " Queued Pages Restored From " + kQueueFileName);
+        const bool anyForWorkers =
+            std::any_of(saved.begin(), saved.end(), [](const SavedPage& s) { return s.forWorker; });
+        if (n > 0 || !anyForWorkers)
+            WriteToLog("[System] " + std::to_string(n) + " Queued Pages Restored From " + kQueueFileName);
+        // Pages that waited for a page worker go back to the workers, in their order.
+        std::size_t toWorkers = 0, refused = 0;
+        for (auto& s : saved) {
+            if (!s.forWorker) continue;
+            if (StartPageWorker(s.page)) {
+                ++toWorkers;
+            } else {
+                ++refused;
+                FreePageRecord(s.page);
+            }
+        }
+        if (toWorkers > 0)
+            WriteToLog("[System] " + std::to_string(toWorkers) + " Pages Restored From " + kQueueFileName +
+                       " Handed To The Page Workers");
+        if (refused > 0)
+            WriteToLog("[System] " + std::to_string(refused) + " Pages Restored From " + kQueueFileName +
+                       " Lost, No Page Worker Available");
         return;
     }
     const fs::path aside = m_options.dataDir / kUnreadableQueueFileName;

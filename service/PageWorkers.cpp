@@ -1,6 +1,7 @@
 #include "service/PageWorkers.h"
 
 #include <algorithm>
+#include <system_error>
 
 namespace nv {
 
@@ -9,7 +10,11 @@ namespace {
 constexpr std::chrono::milliseconds kPumpSlice{50};
 }  // namespace
 
+PageWorkers::PageWorkers(std::function<void()> onEnd, std::size_t maxWorkers)
+    : m_onEnd(std::move(onEnd)), m_max(std::max<std::size_t>(maxWorkers, 1)) {}
+
 PageWorkers::~PageWorkers() {
+    requestStop();
     std::list<std::unique_ptr<Worker>> all;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -22,24 +27,60 @@ bool PageWorkers::start(PageRecordPtr& page, Body body) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_stop.load()) return false;
     reapLocked();
+    // Every worker busy: a worker takes it when free. (Workers end only when
+    // nothing waits, so with one free nothing waits and the order is kept.)
+    if (m_live >= m_max) {
+        m_waiting.push_back(Job{std::move(page), std::move(body)});
+        return true;
+    }
+    // A new worker starts with this page: started, it is worked even when
+    // the stop comes before the thread runs.
     auto worker = std::make_unique<Worker>();
     Worker* w = worker.get();
-    // Held by a shared pointer: the thread's function must be copyable.
-    auto held = std::make_shared<PageRecordPtr>(std::move(page));
-    // The thread only runs the body; no exception leaves it.
-    w->thread.start([body = std::move(body), held] { body(std::move(*held)); }, [this, w] { ended(*w); });
+    auto first = std::make_shared<Job>(Job{std::move(page), std::move(body)});
+    try {
+        w->thread.start([this, w, first] { work(*w, std::move(*first)); },
+                        [this] {
+                            m_ended.notify_all();
+                            if (m_onEnd) m_onEnd();
+                        });
+    } catch (const std::system_error&) {
+        // No thread to be had: a running worker takes the page later; with
+        // none running it goes back to the caller.
+        if (m_live > 0) {
+            m_waiting.push_back(std::move(*first));
+            return true;
+        }
+        page = std::move(first->page);
+        return false;
+    }
     m_workers.push_back(std::move(worker));
+    ++m_live;
+    m_peak = std::max(m_peak, m_live);
     return true;
 }
 
-void PageWorkers::ended(Worker& w) {
-    {
-        // Under the lock, so a waiter between its check and its wait sees it.
-        std::lock_guard<std::mutex> lock(m_mutex);
-        w.done.store(true);
+// One worker: its first page, then the next waiting page, until none waits
+// or the stop came.
+void PageWorkers::work(Worker& w, Job job) {
+    for (;;) {
+        try {
+            job.body(std::move(job.page));
+        } catch (...) {
+            // The body reports its own failures; nothing leaves the worker.
+        }
+        job = Job{};
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_stop.load() || m_waiting.empty()) {
+                --m_live;
+                w.done.store(true);
+                return;
+            }
+            job = std::move(m_waiting.front());
+            m_waiting.pop_front();
+        }
     }
-    m_ended.notify_all();
-    if (m_onEnd) m_onEnd();
 }
 
 void PageWorkers::reapLocked() {
@@ -63,14 +104,19 @@ std::size_t PageWorkers::count() const {
     return m_workers.size();
 }
 
-std::size_t PageWorkers::runningLocked() const {
-    return static_cast<std::size_t>(std::count_if(m_workers.begin(), m_workers.end(),
-                                                  [](const auto& w) { return !w->done.load(); }));
-}
-
 std::size_t PageWorkers::running() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return runningLocked();
+    return m_live;
+}
+
+std::size_t PageWorkers::waiting() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_waiting.size();
+}
+
+std::size_t PageWorkers::peak() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_peak;
 }
 
 bool PageWorkers::stopAll(std::chrono::milliseconds bound, const std::function<void()>& pump) {
@@ -80,7 +126,7 @@ bool PageWorkers::stopAll(std::chrono::milliseconds bound, const std::function<v
     for (;;) {
         if (pump) pump();
         std::unique_lock<std::mutex> lock(m_mutex);
-        if (runningLocked() == 0) break;
+        if (m_live == 0) break;
         const auto now = std::chrono::steady_clock::now();
         if (now >= until) {
             inTime = false;
@@ -88,7 +134,7 @@ bool PageWorkers::stopAll(std::chrono::milliseconds bound, const std::function<v
         }
         m_ended.wait_for(lock, std::min<std::chrono::steady_clock::duration>(until - now, kPumpSlice));
     }
-    // No new worker can start now (the flag is set), so the list is final.
+    // No worker can start now (the flag is set), so the list is final.
     std::list<std::unique_ptr<Worker>> all;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -96,6 +142,14 @@ bool PageWorkers::stopAll(std::chrono::milliseconds bound, const std::function<v
     }
     for (auto& w : all) w->thread.join();
     return inTime;
+}
+
+std::vector<PageRecordPtr> PageWorkers::takeWaiting() {
+    std::vector<PageRecordPtr> pages;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (auto& job : m_waiting) pages.push_back(std::move(job.page));
+    m_waiting.clear();
+    return pages;
 }
 
 }  // namespace nv

@@ -9,7 +9,7 @@ namespace {
 
 constexpr std::string_view kMagic{"NVHQUEUE"};
 constexpr std::string_view kEnd{"END."};
-enum : std::uint8_t { kHasRecipient = 1, kHasPrimary = 2, kHasSecondary = 4 };
+enum : std::uint8_t { kHasRecipient = 1, kHasPrimary = 2, kHasSecondary = 4, kForWorker = 8 };
 
 void putU32(std::string& out, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
@@ -79,7 +79,7 @@ std::string encodeQueueFile(const std::vector<SavedPage>& pages) {
     for (const auto& saved : pages) {
         const TQueueRec& p = *saved.page;
         std::uint8_t parts = (p.Recipient ? kHasRecipient : 0) | (p.PrimaryProvider ? kHasPrimary : 0) |
-                             (p.SecondaryProvider ? kHasSecondary : 0);
+                             (p.SecondaryProvider ? kHasSecondary : 0) | (saved.forWorker ? kForWorker : 0);
         out += static_cast<char>(parts);
         out += static_cast<char>(errorCount(saved.pageErrors));
         out += static_cast<char>(errorCount(saved.primaryErrors));
@@ -118,7 +118,7 @@ bool decodeQueueFile(std::string_view bytes, std::vector<SavedPage>& pages, std:
         s.page = NewPageRecord();
         TQueueRec& p = *s.page;
         std::uint8_t parts = 0, e1 = 0, e2 = 0, e3 = 0;
-        bool ok = r.u8(parts) && r.u8(e1) && r.u8(e2) && r.u8(e3) && (parts & ~7) == 0 && e1 <= 2 && e2 <= 2 &&
+        bool ok = r.u8(parts) && r.u8(e1) && r.u8(e2) && r.u8(e3) && (parts & ~15) == 0 && e1 <= 2 && e2 <= 2 &&
                   e3 <= 2 && r.text(p.Originator) && r.text(p.MessageText) && r.text(p.RawBlock) &&
                   (!(parts & kHasRecipient) || r.record(p.Recipient)) &&
                   (!(parts & kHasPrimary) || r.record(p.PrimaryProvider)) &&
@@ -128,6 +128,7 @@ bool decodeQueueFile(std::string_view bytes, std::vector<SavedPage>& pages, std:
             error = "page " + std::to_string(i + 1) + " of " + std::to_string(count) + " unreadable";
             return false;
         }
+        s.forWorker = (parts & kForWorker) != 0;
         s.pageErrors = e1;
         s.primaryErrors = e2;
         s.secondaryErrors = e3;

@@ -1,10 +1,12 @@
 #pragma once
 // hQueue.Dat: the pages the engine still held at stop (the queue, the
-// secondary list, the port threads' batches), kept for the next start. A
+// secondary list, the port threads' batches, the pages waiting for a page
+// worker), kept for the next start. A
 // format of our own:
 //
 //   "NVHQUEUE"  u32 version (1)  u32 page count
-//   per page:   u8 parts (1 recipient, 2 primary provider, 4 secondary provider)
+//   per page:   u8 parts (1 recipient, 2 primary provider, 4 secondary provider,
+//               8 waits for a page worker, not in the queue)
 //               u8 page, primary and secondary connection errors (0..2)
 //               u32 length + originator, message text, raw block
 //               the recipient (1124 bytes), primary and secondary provider
@@ -35,6 +37,8 @@ struct SavedPage {
     int pageErrors = 0;
     int primaryErrors = 0;
     int secondaryErrors = 0;
+    // Handed to the page workers and not started: it goes back to them.
+    bool forWorker = false;
 };
 
 std::string encodeQueueFile(const std::vector<SavedPage>& pages);

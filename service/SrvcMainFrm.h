@@ -52,6 +52,7 @@ struct EngineOptions {
     std::chrono::milliseconds stopPause{1000};   // after the inbound port thread ended
     std::chrono::milliseconds cancelPause{500};  // at the end of CancelAllCalls
     std::chrono::milliseconds joinBound{30000};  // the whole stop's waits for threads
+    std::size_t pageWorkers = kMaxPageWorkers;   // page worker threads at most
     OutboundTiming outbound;                     // port threads' and spooler's pauses
     Clock* pagerClock = nullptr;                 // the port threads' pagers; default: steady clock
     SnppTiming snpp;                             // SNPP time limits and pauses
@@ -118,6 +119,8 @@ public:
     const Counters& counters() const { return m_counters; }
     std::size_t queueLength() const;
     std::size_t workerCount() const { return m_workers.count(); }
+    // Pages handed to the page workers that wait for a free one.
+    std::size_t pagesWaitingForWorkers() const { return m_workers.waiting(); }
     const std::filesystem::path& WorkDir() const { return m_options.dataDir; }
 
     // Set by cancel_call, cleared only by StartOutboundThreads (start) and
@@ -196,7 +199,7 @@ private:
     // One bound for every wait of a stop, well inside the unit's stop time-out.
     std::chrono::steady_clock::time_point m_stopDeadline{};
 
-    PageWorkers m_workers{[this] { wakeLoop(); }};  // BMDThreadGroup1
+    PageWorkers m_workers{[this] { wakeLoop(); }, m_options.pageWorkers};  // BMDThreadGroup1
     std::unique_ptr<PelmoraPortThread> m_pelmoraPort;  // PelmoraPortThread
     // Port threads, spooler, oThreadList and the connection-error table; made
     // after the lists above and gone before them.

@@ -64,5 +64,34 @@ TEST(PageWorkers, StopWaitsForEveryWorkerEvenPastTheBoundAndRefusesNewOnes) {
     EXPECT_TRUE(late);  // still the caller's to free
 }
 
+// Beyond the bound pages wait in arrival order; at stop the worker finishes
+// the page in hand and the waiting ones go back to the caller, in order.
+TEST(PageWorkers, PagesBeyondTheBoundWaitAndThoseLeftAtStopGoBackInOrder) {
+    PageWorkers workers({}, 1);
+    std::atomic<bool> inHand{false};
+    std::vector<std::string> worked;  // only the one worker writes it
+    auto body = [&](PageRecordPtr mine) {
+        worked.push_back(mine->MessageText);
+        inHand = true;
+        while (!workers.stopFlag().load()) std::this_thread::sleep_for(1ms);
+    };
+    for (const char* m : {"a", "b", "c"}) {
+        auto p = page(m);
+        ASSERT_TRUE(workers.start(p, body));
+        EXPECT_FALSE(p);
+    }
+    while (!inHand.load()) std::this_thread::yield();
+    EXPECT_EQ(workers.running(), 1u);
+    EXPECT_EQ(workers.waiting(), 2u);
+    EXPECT_TRUE(workers.stopAll(std::chrono::minutes(1), {}));
+    EXPECT_EQ(worked, std::vector<std::string>{"a"});
+    auto left = workers.takeWaiting();
+    ASSERT_EQ(left.size(), 2u);
+    EXPECT_EQ(left[0]->MessageText, "b");
+    EXPECT_EQ(left[1]->MessageText, "c");
+    EXPECT_EQ(workers.waiting(), 0u);
+    EXPECT_EQ(workers.peak(), 1u);
+}
+
 }  // namespace
 }  // namespace nv

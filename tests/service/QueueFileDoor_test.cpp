@@ -63,6 +63,22 @@ TEST(QueueFileDoor, FileWrittenByHandIsRead) {
     EXPECT_EQ(test::toHex(encodeQueueFile(pages)), test::toHex(fixtureFile()));
 }
 
+// Parts bit 8: the page waited for a page worker.
+TEST(QueueFileDoor, PageForTheWorkersIsMarked) {
+    const std::string good = fixtureFile();
+    // Page 1's parts byte sits right after the header (8 + 4 + 4 bytes).
+    const std::string marked = good.substr(0, 16) + std::string("\x0F", 1) + good.substr(17);
+    std::vector<SavedPage> pages;
+    std::string error;
+    ASSERT_TRUE(decodeQueueFile(marked, pages, error)) << error;
+    ASSERT_EQ(pages.size(), 2u);
+    EXPECT_TRUE(pages[0].forWorker);
+    EXPECT_FALSE(pages[1].forWorker);
+    EXPECT_EQ(test::toHex(encodeQueueFile(pages)), test::toHex(marked));
+    const std::string unknown = good.substr(0, 16) + std::string("\x17", 1) + good.substr(17);
+    EXPECT_FALSE(decodeQueueFile(unknown, pages, error));
+}
+
 TEST(QueueFileDoor, AnythingButAWholeFileIsRefused) {
     const std::string good = fixtureFile();
     struct Case {
