@@ -237,13 +237,7 @@ bool TKORCom32::ModemCmd(std::string_view Cmd, int wTime) {
 }
 
 bool TKORCom32::pause(milliseconds d) {
-    auto end = m_clock.now() + d;
-    while (!cancelled()) {
-        auto left = std::chrono::duration_cast<milliseconds>(end - m_clock.now());
-        if (left.count() <= 0) return true;
-        m_clock.sleepFor(std::min(left, kWaitSlice));
-    }
-    return false;
+    return sleepUnless(m_clock, d, [this] { return cancelled(); }, kWaitSlice);
 }
 
 bool TKORCom32::WaitTime(int wTime) {
