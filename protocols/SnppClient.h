@@ -2,8 +2,9 @@
 // An SNPP line client for one connection (RFC 1861 commands, level 3 two-way
 // included): connect and read the greeting, send one command line, read one
 // reply line, QUIT and close. Plain TCP or TLS from the start of the
-// connection. It knows nothing of pages, parts or logs: the engine's SNPP
-// sender drives it.
+// connection, or any ByteStream already open (attach: a scripted peer in tests
+// and fuzz targets). It reads and writes only through the ByteStream. It knows
+// nothing of pages, parts or logs: SnppSession drives it.
 //
 // Threads: one thread drives a client; the cancel test it is given may look at
 // flags that any thread sets, and ends every wait at its next slice.
@@ -14,6 +15,7 @@
 #include <string_view>
 
 #include "foundation/Clock.h"
+#include "platform/ByteStream.h"
 #include "platform/TcpStream.h"
 
 namespace nv {
@@ -44,6 +46,9 @@ public:
     // greeting (lastError() holds the reason or the greeting line).
     Result connect(const std::string& host, std::uint16_t port, const TlsOptions& tls,
                    std::chrono::milliseconds timeout);
+    // The same on a stream that is already open (the greeting within `timeout`).
+    // The stream stays the caller's and must outlive the client's use of it.
+    Result attach(ByteStream& stream, std::chrono::milliseconds timeout);
     bool connected() const;
     const std::string& greeting() const { return m_greeting; }
 
@@ -64,9 +69,16 @@ private:
     bool cancelled() const { return m_cancelled && m_cancelled(); }
     // A whole line from m_in, if one is there.
     bool takeLine(std::string& line);
+    // Reads the greeting on m_stream and keeps the session when it is a 2xx.
+    Result greet(Clock::TimePoint deadline);
+    bool streamUp() const { return m_stream && m_stream->up(); }
+    // Ends the use of the stream (and closes the TCP stream when it is ours).
+    void closeStream();
 
     Clock& m_clock;
-    TcpStream m_stream;
+    TcpStream m_tcp;
+    TcpByteStream m_tcpBytes{m_tcp};
+    ByteStream* m_stream = nullptr;  // m_tcpBytes or an attached stream; null when closed
     CancelTest m_cancelled;
     std::string m_in;
     std::string m_greeting;

@@ -16,7 +16,6 @@
 #include "service/DeliveryMethods.h"
 #include "service/EncoderSender.h"
 #include "service/PageIntake.h"
-#include "service/SnppSender.h"
 #include "service/SrvcMainFrm.h"
 
 namespace nv {
@@ -154,20 +153,6 @@ void TNerivaleSvcMain::BMDThread1Execute(PageRecordPtr page) {
     // 5 and 6 come only from old files: no method sends them.
     default: failUnsent(*this, page, a, "No Sender For " + methodTag(type)); break;
     }
-}
-
-bool TNerivaleSvcMain::SendSNPPPage(const std::string& server, const std::string& port, const std::string& PIN,
-                                    const std::string& login, const std::string& coverage,
-                                    const std::string& callerId, const std::string& message, int partLength,
-                                    std::int32_t secureMode, bool twoWay, bool reverse, bool numericOnly,
-                                    std::string& messageId, std::string& reply) {
-    SnppPage page{server, port, PIN, login, coverage, callerId, message, partLength, secureMode, twoWay, reverse,
-                  numericOnly};
-    // Stop ends the waits as a cancel does; the cancel flag itself is only read.
-    auto cancelled = [this] { return Cancelcall.load() || Terminate.load() || m_workers.stopFlag().load(); };
-    SnppSender sender([this](const std::string& line) { WriteToLog(line); }, cancelled, m_options.snpp,
-                      [this, cancelled](std::chrono::milliseconds d) { sleepUnless(m_clock, d, cancelled); });
-    return sender.send(page, messageId, reply);
 }
 
 }  // namespace nv

@@ -1,276 +1,38 @@
+// SendSNPPPage: the page worker's and the port threads' way to an SNPP server.
 #include "service/SnppSender.h"
 
-#include <algorithm>
-#include <exception>
-#include <memory>
-#include <thread>
-
-#include "foundation/TextUtil.h"
-#include "protocols/SnppClient.h"
+#include "service/SrvcMainFrm.h"
 
 namespace nv {
 
-namespace {
-
-// Texts of the log and of the reply argument.
-constexpr const char* kSearching = "[SNPP Connection] Searching For SNPP Host...";
-constexpr const char* kConnectedTo = "[SNPP Connection] Connected To SNPP Server ";
-constexpr const char* kAborted = "[SNPP Connection] Call Aborted By User!";
-constexpr const char* kSendingBlock = "[SNPP Connection] Sending Block ";
-constexpr const char* kTwoWayEnabled = "[SNPP Connection] 2 Way Enabled";
-constexpr const char* kTwoWayNotSupported = "[SNPP Connection] 2 Way Not Supported";
-constexpr const char* kCoverageSelected = "[SNPP Delivery Status] Alt. Coverage Selected ";
-constexpr const char* kCoverageNotSupported = "[SNPP Delivery Status] Alt. Coverage Not Supported ";
-constexpr const char* kNoResponse = "Error, No Responce From Host";
-constexpr const char* kLoginNotSent = "Error, Sending Login Request";
-constexpr const char* kNoLoginAck = "Error, No Login Ack Received";
-constexpr const char* kNoCoverageAck = "Error, No COVE Ack Received";
-constexpr const char* kNoTwoWayAck = "Error, No ACK Responce From Host For 2WAY Request";
-constexpr const char* kMstaNotSent = "Error, Sending MSTA Request";
-constexpr const char* kPagerIdRejected = "Error, Pager ID Rejected";
-constexpr const char* kMessNotAccepted = "Error, Sending MESS Request";
-constexpr const char* kNoSendAck = "Error, No ACK Responce From Host For SEND Request";
-constexpr const char* kNothingToSend = "No Message To Send!";
-constexpr const char* kNothingNumeric = "No Message To Send, Numeric Only Pager!";
-
-bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
-
-// The reply without its code: the first four characters go when it is longer than `min`.
-std::string withoutCode(const std::string& reply, std::size_t min) {
-    return reply.size() > min ? reply.substr(4) : reply;
-}
-
-// The first blank-separated word of `rest`, taken out with the blank after it.
-std::string takeWord(std::string& rest) {
-    auto b = rest.find_first_not_of(' ');
-    if (b == std::string::npos) {
-        rest.clear();
-        return {};
-    }
-    auto e = rest.find(' ', b);
-    std::string word = rest.substr(b, e == std::string::npos ? std::string::npos : e - b);
-    rest.erase(0, e == std::string::npos ? rest.size() : e + 1);
-    return word;
-}
-
-// The port text as the Windows version's integer conversion took it.
-bool portNumber(const std::string& text, std::uint16_t& port, std::string& error) {
-    std::string t = trimmed(text);
-    long value = 0;
-    bool ok = !t.empty() && t.size() <= 6 && std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
-    if (ok) value = std::stol(t);
-    if (!ok || value < 1 || value > 65535) {
-        error = "'" + text + "' is not a valid port number";
-        return false;
-    }
-    port = static_cast<std::uint16_t>(value);
-    return true;
-}
-
-}  // namespace
-
-bool snppUsesTls(std::int32_t secureMode) { return secureMode != -1 && secureMode != 3; }
-
-std::vector<std::string> splitSnppMessage(std::string message, int partLength, std::string& lastCut) {
-    // The window: the part length less the reserve for label and mark, at least
-    // one character; a part length of 0 never cuts.
-    const MarkedSplit rule{partLength > 0 ? static_cast<std::size_t>(partLength) : std::string::npos,
-                           static_cast<std::size_t>(std::max(1, partLength - kSnppMarkReserve)), kSnppMaxParts};
-    return splitWithMarks(std::move(message), rule, lastCut);
-}
-
-// What one SendSNPPPage call holds.
-struct SnppSender::Call {
-    const SnppPage& page;
-    std::string& messageId;
-    std::string& reply;
-    std::vector<std::string> parts;
-    std::string working;  // the last cut, then every reply read
-    bool twoWay = false;  // set by the first accepted 2WAY, kept for later parts
-    std::uint16_t port = 0;
-    TlsOptions tls;
-    std::unique_ptr<SnppClient> client;
-};
-
-SnppSender::SnppSender(LogFn log, CancelTest cancelled, SnppTiming timing, SleepFn sleep, Clock& clock)
-    : m_log(std::move(log)), m_cancelled(std::move(cancelled)), m_timing(timing), m_sleep(std::move(sleep)),
-      m_clock(clock) {}
-
-void SnppSender::pause(std::chrono::milliseconds d) {
-    if (d.count() <= 0) return;
-    if (m_sleep)
-        m_sleep(d);
-    else
-        std::this_thread::sleep_for(d);
-}
-
-bool SnppSender::connectionError(Call& call, const std::string& error) {
-    call.reply = withoutLineBreaks(error);
-    m_log("[SNPP Connection] " + call.reply + " \"" + call.page.PIN + "\" at " + call.page.server + " - " +
-          call.working);
-    call.client->disconnect(m_timing.quitWait);
-    return false;
-}
-
-bool SnppSender::callAborted(Call& call) {
-    m_log(kAborted);
-    call.client->disconnect(m_timing.quitWait);
-    return false;
-}
-
-bool SnppSender::send(const SnppPage& page, std::string& messageId, std::string& reply) {
-    Call call{page, messageId, reply, {}, {}, false, 0, {}, nullptr};
-    std::string error;
-    if (!portNumber(page.port, call.port, error)) {
-        reply = error;
-        m_log("[SNPP Connection] " + error + " \"" + page.PIN + "\" at " + page.server + " - ");
-        return false;
-    }
-    if (snppUsesTls(page.secureMode)) {
-        // Carriers' SNPP servers use certificates of their own: none is checked.
-        call.tls.enabled = true;
-        call.tls.verifyPeer = false;
-        call.tls.serverName = page.server;
-    }
-    std::string message = page.message;
-    if (page.numericOnly) {
-        message.erase(std::remove_if(message.begin(), message.end(), [](char c) { return c < '0' || c > '9'; }),
-                      message.end());
-        call.working = message;
-    }
-    if (message.empty()) {
-        reply = page.numericOnly ? kNothingNumeric : kNothingToSend;
-        m_log("[SNPP Delivery Fail] Error Sending Message " + reply + " ID: " + page.server + " PIN: " + page.PIN +
-              " Msg: ");
-        return false;
-    }
-    if (m_cancelled()) return false;
-    std::string lastCut;
-    call.parts = splitSnppMessage(message, page.partLength, lastCut);
-    if (!lastCut.empty()) call.working = lastCut;
-
-    bool ok = false;
-    try {
-        const int n = static_cast<int>(call.parts.size());
-        for (int k = 0; k < n; ++k) {
-            int i = page.reverse ? n - k : k + 1;
-            call.client = std::make_unique<SnppClient>(m_clock);
-            call.client->setCancelTest(m_cancelled);
-            ok = runSession(call, i);
-            call.client.reset();
-            pause(m_timing.partPause);
-            if (!ok) break;
-        }
-    } catch (const std::exception& e) {
-        reply = e.what();
-        ok = false;
-    }
-    return ok;
-}
-
-bool SnppSender::runSession(Call& call, int i) {
-    const SnppPage& page = call.page;
-    SnppClient& c = *call.client;
-    const int n = static_cast<int>(call.parts.size());
-    if (m_cancelled()) return false;
-    m_log(kSearching);
-    switch (c.connect(page.server, call.port, call.tls, m_timing.connectWait)) {
-    case SnppClient::Result::Ok: break;
-    case SnppClient::Result::Cancelled: return callAborted(call);
-    case SnppClient::Result::TimedOut: return connectionError(call, kNoResponse);
-    case SnppClient::Result::Failed: return connectionError(call, c.lastError());
-    }
-    m_log(kConnectedTo + page.server);
-
-    // One command and its reply. Ok, or what ended the wait (the reply is then empty).
-    std::string answer;
-    auto ask = [&](const std::string& command) {
-        if (!c.sendCommand(command)) return SnppClient::Result::Failed;
-        SnppClient::Result r = c.readReply(answer, m_timing.replyWait);
-        if (r == SnppClient::Result::Ok) call.working = answer;
-        return r;
-    };
-    using R = SnppClient::Result;
-
-    if (!trimmed(page.login).empty()) {
-        if (!c.sendCommand("LOGI " + page.login)) return connectionError(call, kLoginNotSent);
-        R r = c.readReply(answer, m_timing.replyWait);
-        if (r == R::Cancelled) return callAborted(call);
-        if (r != R::Ok) return connectionError(call, kNoLoginAck);
-        call.working = answer;
-        // 500: a server without LOGI, which needs none.
-        if (!startsWith(answer, "500") && !startsWith(answer, "250"))
-            return connectionError(call, "Error, " + withoutCode(answer, 3));
-    }
-    if (!page.coverage.empty()) {
-        if (!c.sendCommand("COVE " + page.coverage)) {
-            m_log(kCoverageNotSupported + page.coverage);
-        } else {
-            R r = c.readReply(answer, m_timing.replyWait);
-            if (r == R::Cancelled) return callAborted(call);
-            if (r != R::Ok) return connectionError(call, kNoCoverageAck);
-            call.working = answer;
-            if (startsWith(answer, "250")) m_log(kCoverageSelected + page.coverage);
-        }
-    }
-    if (page.twoWay) {
-        if (!c.sendCommand("2WAY")) {
-            m_log(kTwoWayNotSupported);
-        } else {
-            R r = c.readReply(answer, m_timing.replyWait);
-            if (r == R::Cancelled) return callAborted(call);
-            if (r != R::Ok) return connectionError(call, kNoTwoWayAck);
-            call.working = answer;
-            if (startsWith(answer, "250")) {
-                call.twoWay = true;
-                m_log(kTwoWayEnabled);
-            }
-        }
-    }
-    const std::string& part = call.parts[static_cast<std::size_t>(i - 1)];
-    if (startsWith(part, "MSTA ")) {
-        if (!c.sendCommand("MSTA " + call.messageId)) return connectionError(call, kMstaNotSent);
-    } else {
-        R r = ask("Page " + page.PIN);
-        if (r == R::Cancelled) return callAborted(call);
-        if (r != R::Ok || !startsWith(answer, "250")) return connectionError(call, kPagerIdRejected);
-        m_log(kSendingBlock + std::to_string(i) + " of " + std::to_string(n));
-        std::string text = n > 1 ? "(" + std::to_string(i) + " of " + std::to_string(n) + ")  " + part : part;
-        r = ask("Mess " + text);
-        if (r == R::Cancelled) return callAborted(call);
-        if (r != R::Ok || !startsWith(answer, "250")) return connectionError(call, kMessNotAccepted);
-        if (!c.sendCommand("Send")) return connectionError(call, c.lastError());
-    }
-    R r = c.readReply(answer, m_timing.replyWait);
-    if (r == R::Cancelled) return callAborted(call);
-    if (r != R::Ok) return connectionError(call, kNoSendAck);
-    call.working = answer;
-    return finishSend(call, answer, n > 1);
-}
-
-bool SnppSender::finishSend(Call& call, const std::string& answer, bool multi) {
-    if (call.twoWay) {
-        std::string t = trimmed(answer);
-        if (t.empty() || t[0] == '5' || t[0] == '4') return connectionError(call, answer);
-        // Only a level-3 reply (8xx, 9xx) carries an id: "960 <tag> <pass> text".
-        const bool carriesId = answer[0] == '8' || answer[0] == '9';
-        std::string rest = withoutLineBreaks(withoutCode(answer, 4));
-        call.messageId = withoutLineBreaks(call.messageId);
-        if (carriesId) {
-            std::string tag = takeWord(rest);
-            std::string pass = takeWord(rest);
-            call.messageId = pass.empty() ? tag : tag + " " + pass;
-        }
-        call.reply = rest;
-        call.client->disconnect(m_timing.quitWait);
-        return true;
-    }
-    if (!startsWith(answer, "250")) return connectionError(call, answer);
-    call.reply = withoutLineBreaks(withoutCode(answer, 4));
-    call.client->disconnect(m_timing.quitWait);
-    // Accepted is delivered, whatever a cancel says now.
-    if (multi) pause(m_timing.oneWayPause);
-    return true;
+bool TNerivaleSvcMain::SendSNPPPage(const std::string& server, const std::string& port, const std::string& PIN,
+                                    const std::string& login, const std::string& coverage,
+                                    const std::string& callerId, const std::string& message, int partLength,
+                                    std::int32_t secureMode, bool twoWay, bool reverse, bool numericOnly,
+                                    std::string& messageId, std::string& reply) {
+    SnppRequest request;
+    request.server = server;
+    request.port = port;
+    request.PIN = PIN;
+    request.login = login;
+    request.coverage = coverage;
+    request.callerId = callerId;
+    request.message = message;
+    request.partLength = partLength;
+    request.secureMode = secureMode;
+    request.twoWay = twoWay;
+    request.reverse = reverse;
+    request.numericOnly = numericOnly;
+    request.messageId = messageId;
+    request.timing = m_options.snpp;
+    // Stop ends the waits and pauses as a cancel does; the cancel flag itself is only read.
+    request.cancelled = [this] { return Cancelcall.load() || Terminate.load() || m_workers.stopFlag().load(); };
+    request.log = [this](const std::string& line) { WriteToLog(line); };
+    SnppSession session(steadyClock(), m_clock);
+    SnppResult result = session.send(request);
+    messageId = result.messageId;
+    reply = result.reply;
+    return result.delivered;
 }
 
 }  // namespace nv

@@ -140,6 +140,19 @@ def main():
     write("SmppPdu", "nack", struct.pack(">IIII", 16, 0x80000000, 0x0E, 4))
     write("SmppPdu", "huge", struct.pack(">IIII", 0xFFFFFFF0, 0x80000004, 0, 5))
 
+    # SNPP: flags (1 LOGI, 2 COVE, 4 2WAY, 8 reverse, 16 numeric only, 32 parts of 40), the
+    # message, then the server's bytes as they arrive (RFC 1861 replies, level 3 for 2WAY).
+    snpp_ok = [b"220 SNPP Gateway Ready\r\n", b"250 Login OK\r\n", b"250 Coverage OK\r\n",
+               b"250 Pager ID Accepted\r\n", b"250 Message OK\r\n", b"250 Message Sent Successfully\r\n",
+               b"221 Bye\r\n"]
+    write("SnppReply", "one-way", b"\x03" + b"Hello there" + SEP + SEP.join(snpp_ok))
+    write("SnppReply", "two-way", b"\x04" + b"hi" + SEP + SEP.join(
+        [b"220 ready\r\n", b"250 2WAY OK\r\n", b"250 OK\r\n", b"250 OK\r\n", b"860 ABC123 XYZ Queued\r\n"]))
+    write("SnppReply", "parts-cut-lines", b"\x28" + b"call me at 555 1234 when you can, " * 4 + SEP + SEP.join(
+        [b"220 re", b"ady\n250 ", b"OK\r", b"\n250 OK\r\n250 OK\r\n", b"250 Sent\r\n221 Bye\r\n"]))
+    write("SnppReply", "refusals", b"\x05" + b"MSTA ABC123" + SEP + SEP.join(
+        [b"220 x\r\n", b"421 Too busy\r\n", b"550 Error\r\n", b"x" * 5000, b"\r\n"]))
+
     write("TnppPacket", "idpage", b"\x00\x01\x12\x34\x03\x01" + b"12345" + SEP + b"Page text"
           + SEP + b"\x01000103000100\x02B@12345     Page text\x03\x12\x34")
     write("TnppPacket", "linkstart", b"\x01\x0000000000000\x02\x03\x00\x00")

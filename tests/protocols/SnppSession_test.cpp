@@ -1,4 +1,4 @@
-#include "service/SnppSender.h"
+#include "protocols/SnppSession.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +8,7 @@
 
 #include "tests/peers/LoopbackServer.h"
 #include "tests/peers/NetSnppServer.h"
+#include "tests/peers/ScriptedByteStream.h"
 #include "tests/peers/SnppPeer.h"
 #include "tests/peers/TestSupport.h"
 
@@ -25,25 +26,34 @@ struct SnppRun {
     std::atomic<bool> cancel{false};
     std::function<void(const std::string&)> onLog;
 
-    SnppSender sender() {
-        SnppTiming t;
-        t.connectWait = 400ms;
-        t.replyWait = 3000ms;
-        t.quitWait = 1000ms;
-        return SnppSender(
-            [this](const std::string& line) {
+    // The session as SendSNPPPage drives it: the id in and out, the reply out.
+    struct Sender {
+        SnppRun& run;
+        bool send(SnppRequest page, std::string& id, std::string& reply) {
+            page.messageId = id;
+            page.timing.connectWait = 400ms;
+            page.timing.replyWait = 3000ms;
+            page.timing.quitWait = 1000ms;
+            page.log = [this](const std::string& line) {
                 {
-                    std::lock_guard lock(mutex);
-                    log.push_back(line);
+                    std::lock_guard lock(run.mutex);
+                    run.log.push_back(line);
                 }
-                if (onLog) onLog(line);
-            },
-            [this] { return cancel.load(); }, t,
-            [this](std::chrono::milliseconds d) {
-                std::lock_guard lock(mutex);
-                pauses.push_back(static_cast<long>(d.count()));
+                if (run.onLog) run.onLog(line);
+            };
+            page.cancelled = [this] { return run.cancel.load(); };
+            SnppSession session;
+            session.setPause([this](std::chrono::milliseconds d) {
+                std::lock_guard lock(run.mutex);
+                run.pauses.push_back(static_cast<long>(d.count()));
             });
-    }
+            SnppResult r = session.send(page);
+            id = r.messageId;
+            reply = r.reply;
+            return r.delivered;
+        }
+    };
+    Sender sender() { return Sender{*this}; }
     Lines connectionLines() {
         Lines out;
         for (const auto& l : log)
@@ -54,8 +64,8 @@ struct SnppRun {
     }
 };
 
-SnppPage pageFor(std::uint16_t port, std::string message) {
-    SnppPage p;
+SnppRequest pageFor(std::uint16_t port, std::string message) {
+    SnppRequest p;
     p.server = "127.0.0.1";
     p.port = std::to_string(port);
     p.PIN = "5551234";
@@ -104,7 +114,7 @@ TEST(SnppSplit, PartsMarksAndWindows) {
 TEST(SnppSender, OneWayPageExactDialogueAndLog) {
     test::SnppPeer peer({});
     SnppRun run;
-    SnppPage page = pageFor(peer.port(), "Hello there");
+    SnppRequest page = pageFor(peer.port(), "Hello there");
     page.login = "user secret";
     page.callerId = "5550000";  // set on the Windows version's client only; never on the wire
     std::string id = "keep", reply;
@@ -167,7 +177,7 @@ TEST(SnppSender, RepliesAndTheirOutcomes) {
         if (c.replies.count("SEND")) script.twoWaySend = c.replies.at("SEND");
         test::SnppPeer peer(script);
         SnppRun run;
-        SnppPage page = pageFor(peer.port(), "hi");
+        SnppRequest page = pageFor(peer.port(), "hi");
         page.login = "u p";
         page.twoWay = c.twoWay;
         page.coverage = c.coverage;
@@ -192,7 +202,7 @@ TEST(SnppSender, TwoWayIdAndReplyFrom860) {
     script.twoWaySend = "860 ABC123 XYZ Queued";
     test::SnppPeer peer(script);
     SnppRun run;
-    SnppPage page = pageFor(peer.port(), "hi");
+    SnppRequest page = pageFor(peer.port(), "hi");
     page.twoWay = true;
     std::string id, reply;
     ASSERT_TRUE(run.sender().send(page, id, reply));
@@ -203,7 +213,7 @@ TEST(SnppSender, TwoWayIdAndReplyFrom860) {
 TEST(SnppSender, StatusQueryAsksAboutTheGivenId) {
     test::SnppPeer peer({});
     SnppRun run;
-    SnppPage page = pageFor(peer.port(), "MSTA ABC123 XYZ");
+    SnppRequest page = pageFor(peer.port(), "MSTA ABC123 XYZ");
     page.twoWay = true;
     std::string id = "ABC123 XYZ", reply;
     ASSERT_TRUE(run.sender().send(page, id, reply));
@@ -216,7 +226,7 @@ TEST(SnppSender, StatusQueryAsksAboutTheGivenId) {
 TEST(SnppSender, LineBreaksNeverMakeASecondCommand) {
     test::SnppPeer peer({});
     SnppRun run;
-    SnppPage page = pageFor(peer.port(), "one\r\nSEND\r\ntwo");
+    SnppRequest page = pageFor(peer.port(), "one\r\nSEND\r\ntwo");
     page.PIN = "555\r\nQUIT";
     page.login = "u\r\nx p";
     std::string id, reply;
@@ -228,7 +238,7 @@ TEST(SnppSender, LineBreaksNeverMakeASecondCommand) {
 TEST(SnppSender, NumericOnly) {
     test::SnppPeer peer({});
     SnppRun run;
-    SnppPage page = pageFor(peer.port(), "call 555-1234");
+    SnppRequest page = pageFor(peer.port(), "call 555-1234");
     page.numericOnly = true;
     std::string id, reply;
     ASSERT_TRUE(run.sender().send(page, id, reply));
@@ -256,7 +266,7 @@ TEST(SnppSender, ThreePartsThreeConnectionsInOrderAndReversed) {
     for (bool reverse : {false, true}) {
         test::SnppPeer peer({});
         SnppRun run;
-        SnppPage page = pageFor(peer.port(), text);
+        SnppRequest page = pageFor(peer.port(), text);
         page.partLength = 140;
         page.reverse = reverse;
         std::string id, reply;
@@ -286,7 +296,7 @@ TEST(SnppSender, FailingPartStopsTheRest) {
     script.perConnection[2]["SEND"] = "554 Error, failed";
     test::SnppPeer peer(script);
     SnppRun run;
-    SnppPage page = pageFor(peer.port(), threeHundred());
+    SnppRequest page = pageFor(peer.port(), threeHundred());
     page.partLength = 140;
     std::string id, reply;
     EXPECT_FALSE(run.sender().send(page, id, reply));
@@ -314,7 +324,7 @@ TEST(SnppSender, ConnectionFailures) {
     };
     for (const auto& c : cases) {
         SnppRun run;
-        SnppPage page = pageFor(0, "hi");
+        SnppRequest page = pageFor(0, "hi");
         page.port = c.port;
         std::string id, reply;
         EXPECT_FALSE(run.sender().send(page, id, reply)) << c.name;
@@ -323,7 +333,7 @@ TEST(SnppSender, ConnectionFailures) {
             << c.name;
     }
     SnppRun run;
-    SnppPage page = pageFor(0, "hi");
+    SnppRequest page = pageFor(0, "hi");
     page.port = "snpp";
     std::string id, reply;
     EXPECT_FALSE(run.sender().send(page, id, reply));
@@ -337,7 +347,7 @@ TEST(SnppSender, CancelStopsOnlyThePartsNotYetSent) {
     run.onLog = [&](const std::string& line) {
         if (line == "[SNPP Connection] Sending Block 1 of 3") run.cancel.store(true);
     };
-    SnppPage page = pageFor(peer.port(), threeHundred());
+    SnppRequest page = pageFor(peer.port(), threeHundred());
     page.partLength = 140;
     std::string id, reply;
     EXPECT_FALSE(run.sender().send(page, id, reply));
@@ -358,7 +368,7 @@ TEST(SnppSender, TlsBySecureModeAndPlainForOffAndThree) {
     test::SnppPeer plainPeer({});
     for (std::int32_t mode : {0, 1, 2}) {
         SnppRun run;
-        SnppPage page = pageFor(tlsPeer.port(), "hi");
+        SnppRequest page = pageFor(tlsPeer.port(), "hi");
         page.server = "localhost";
         page.secureMode = mode;
         std::string id, reply;
@@ -367,7 +377,7 @@ TEST(SnppSender, TlsBySecureModeAndPlainForOffAndThree) {
     EXPECT_EQ(tlsPeer.serverName(1), "localhost");  // SNI: the server name
     for (std::int32_t mode : {-1, 3}) {
         SnppRun run;
-        SnppPage page = pageFor(plainPeer.port(), "hi");
+        SnppRequest page = pageFor(plainPeer.port(), "hi");
         page.secureMode = mode;
         std::string id, reply;
         EXPECT_TRUE(run.sender().send(page, id, reply)) << mode << reply;
@@ -407,7 +417,7 @@ TEST(SnppSender, AgainstNetSnppServer) {
         test::NetSnppServer server(c.clients, c.options);
         ASSERT_NE(server.port(), 0) << c.name;
         SnppRun run;
-        SnppPage page = pageFor(server.port(), c.message);
+        SnppRequest page = pageFor(server.port(), c.message);
         page.PIN = c.pin;
         page.login = "user pass";
         page.coverage = "East";
@@ -427,6 +437,36 @@ TEST(SnppSender, AgainstNetSnppServer) {
             EXPECT_EQ(pages[2].substr(pages[2].size() - 6), " (END)") << c.name;
         }
     }
+}
+
+// Over scripted streams, with the pauses slept on a clock of the test's: a stop
+// during the pause after an accepted part ends it at the next slice, and no
+// later part goes out.
+TEST(SnppSession, StopEndsThePauseAfterAPartAtTheNextSlice) {
+    ManualClock io, pauses;
+    std::vector<std::unique_ptr<test::ScriptedByteStream>> streams;
+    SnppSession session(io, pauses);
+    session.setOpen([&](SnppClient& client, const std::string&, std::uint16_t, const TlsOptions&,
+                        std::chrono::milliseconds t) {
+        auto& s = *streams.emplace_back(std::make_unique<test::ScriptedByteStream>(&io));
+        s.deliver("220 ready\r\n");
+        s.deliverAfterWrite("Page", "250 Pager ID Accepted\r\n");
+        s.deliverAfterWrite("Mess", "250 Message OK\r\n");
+        s.deliverAfterWrite("Send", "250 Message Sent Successfully\r\n");
+        s.deliverAfterWrite("QUIT", "221 Bye\r\n");
+        return client.attach(s, t);
+    });
+    const auto start = pauses.now();
+    SnppRequest page = pageFor(444, threeHundred());
+    page.partLength = 140;
+    page.cancelled = [&] { return pauses.now() - start >= 120ms; };
+    SnppResult r = session.send(page);
+    EXPECT_FALSE(r.delivered);
+    ASSERT_EQ(streams.size(), 1u);
+    EXPECT_EQ(streams[0]->written(), "Page 5551234\r\nMess (1 of 3)  " + threeHundred().substr(0, 120) +
+                                         "  (CONT.)\r\nSend\r\nQUIT\r\n");
+    // The 2000 ms pause after the part, then the 250 ms one, cut to one slice past the stop.
+    EXPECT_LE(pauses.now() - start, 120ms + 50ms);
 }
 
 }  // namespace
