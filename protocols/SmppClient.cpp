@@ -21,9 +21,15 @@ std::string cimdErrorText(const cimd2::Packet& p) {
 SmppClient::SmppClient(Settings settings, Clock& clock)
     : m_settings(std::move(settings)), m_clock(clock) {}
 
-SmppClient::~SmppClient() { m_stream.close(); }
+SmppClient::~SmppClient() { m_tcp.close(); }
 
-bool SmppClient::connected() const { return m_bound && m_stream.connected(); }
+bool SmppClient::connected() const { return m_bound && streamUp(); }
+
+void SmppClient::closeStream() {
+    // An attached stream stays open: it is its owner's.
+    m_tcp.close();
+    m_stream = nullptr;
+}
 
 bool SmppClient::fail(std::string text) {
     m_error = std::move(text);
@@ -42,23 +48,22 @@ int SmppClient::nextPacketNumber() {
 }
 
 bool SmppClient::send(const std::string& bytes) {
-    long n = m_stream.writeAll(bytes);
-    if (n != static_cast<long>(bytes.size())) return fail("Error sending to host: " + m_stream.lastError());
-    return true;
+    if (m_stream && m_stream->writeAll(bytes, TcpStream::kDefaultWriteTimeout)) return true;
+    return fail("Error sending to host: " + (m_attached ? std::string("Connection closed") : m_tcp.lastError()));
 }
 
 // Waits for bytes until the deadline in short slices, so a cancel is seen at once.
 bool SmppClient::readSome(Clock::TimePoint deadline) {
     while (true) {
         if (cancelled()) return fail("Call Aborted By User!");
-        std::string got = m_stream.readAvailable(6000);
+        std::string got = m_stream ? m_stream->readAvailable(6000) : std::string();
         if (!got.empty()) {
             m_in += got;
             return true;
         }
-        if (!m_stream.connected()) return fail("Connection closed by host");
+        if (!streamUp()) return fail("Connection closed by host");
         if (m_clock.now() >= deadline) return fail("Error, No Responce From Host");
-        m_stream.waitReadable(kSlice);
+        m_stream->waitReadable(kSlice);
     }
 }
 
@@ -68,7 +73,7 @@ bool SmppClient::awaitSmpp(std::uint32_t respId, std::uint32_t sequence, Clock::
         smpp::Pdu pdu;
         switch (smpp::takePdu(m_in, pdu)) {
             case smpp::Parse::Invalid:
-                m_stream.close();
+                closeStream();
                 return fail("Invalid PDU from host");
             case smpp::Parse::NeedMore:
                 if (!readSome(deadline)) return false;
@@ -89,7 +94,7 @@ bool SmppClient::awaitSmpp(std::uint32_t respId, std::uint32_t sequence, Clock::
         }
         // Anything else (a late answer, an unbind from the centre) is not ours to wait for.
         if (pdu.header.commandId == smpp::kUnbind) {
-            m_stream.close();
+            closeStream();
             return fail("Unbound by host");
         }
     }
@@ -123,15 +128,32 @@ bool SmppClient::connect(std::chrono::milliseconds timeout) {
     m_bound = false;
     m_in.clear();
     m_error.clear();
-    if (!m_stream.connect(m_settings.server, m_settings.port, timeout, m_settings.tls))
-        return fail(m_stream.lastError());
+    closeStream();
+    m_attached = false;
+    if (!m_tcp.connect(m_settings.server, m_settings.port, timeout, m_settings.tls)) return fail(m_tcp.lastError());
+    m_stream = &m_tcpBytes;
+    return bind(deadline);
+}
+
+bool SmppClient::attach(ByteStream& stream, std::chrono::milliseconds timeout) {
+    auto deadline = m_clock.now() + timeout;
+    closeStream();
+    m_bound = false;
+    m_in.clear();
+    m_error.clear();
+    m_stream = &stream;
+    m_attached = true;
+    return bind(deadline);
+}
+
+bool SmppClient::bind(Clock::TimePoint deadline) {
     if (m_settings.protocol == kCimd2) {
         int n = nextPacketNumber();
         cimd2::Packet login{cimd2::kLogin, n,
                             {{cimd2::kUserIdentity, m_settings.userId}, {cimd2::kPassword, m_settings.password}}};
         cimd2::Packet resp;
         if (!send(cimd2::encode(login)) || !awaitCimd(cimd2::kLoginResp, n, deadline, resp)) {
-            m_stream.close();
+            closeStream();
             return false;
         }
     } else {
@@ -139,11 +161,11 @@ bool SmppClient::connect(std::chrono::milliseconds timeout) {
         smpp::Pdu resp;
         if (!send(smpp::bindTransmitter(seq, m_settings.userId, m_settings.password, m_settings.systemType)) ||
             !awaitSmpp(smpp::kBindTransmitterResp, seq, deadline, resp)) {
-            m_stream.close();
+            closeStream();
             return false;
         }
         if (resp.header.status != 0) {
-            m_stream.close();
+            closeStream();
             return fail(smpp::statusText(resp.header.status));
         }
     }
@@ -210,7 +232,7 @@ bool SmppClient::checkMessageStatus(const std::string& messageId, const std::str
 }
 
 void SmppClient::disconnect() {
-    if (m_bound && m_stream.connected() && !cancelled()) {
+    if (m_bound && streamUp() && !cancelled()) {
         auto deadline = m_clock.now() + kGoodbyeWait;
         std::string keepError = m_error;
         if (m_settings.protocol == kCimd2) {
@@ -226,7 +248,7 @@ void SmppClient::disconnect() {
         m_error = keepError;  // a silent goodbye does not change how the part went
     }
     m_bound = false;
-    m_stream.close();
+    closeStream();
     m_in.clear();
 }
 

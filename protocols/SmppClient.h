@@ -1,7 +1,9 @@
 #pragma once
 // A short-message-centre client for one connection: connect and bind (SMPP 3.4
 // bind_transmitter, or CIMD2 login), submit, query a message's status, unbind
-// or log out. The engine's SMPP sender opens one per part.
+// or log out. SmppSession opens one per part. It reads and writes only through
+// a ByteStream: its own TCP (or TLS) stream, or one already open (attach: a
+// scripted centre in tests and fuzz targets).
 //
 // Threads: one thread drives a client; the cancel flag it is given may be set
 // by any thread and ends every wait at its next slice.
@@ -12,6 +14,7 @@
 #include <string>
 
 #include "foundation/Clock.h"
+#include "platform/ByteStream.h"
 #include "platform/TcpStream.h"
 #include "protocols/Cimd2Packet.h"
 #include "protocols/SmppPdu.h"
@@ -54,6 +57,9 @@ public:
 
     // TCP (and TLS) connect plus the bind or login, all within `timeout`.
     bool connect(std::chrono::milliseconds timeout);
+    // The bind or login on a stream that is already open, within `timeout`. The
+    // stream stays the caller's and must outlive the client's use of it.
+    bool attach(ByteStream& stream, std::chrono::milliseconds timeout);
     bool connected() const;
     // Submits `text` to `destination`; the centre's id for it in `messageId`.
     bool sendMessage(const std::string& destination, const std::string& text, std::string& messageId);
@@ -68,6 +74,10 @@ public:
 private:
     bool cancelled() const { return m_cancel && m_cancel(); }
     bool fail(std::string text);
+    bool bind(Clock::TimePoint deadline);
+    bool streamUp() const { return m_stream && m_stream->up(); }
+    // Ends the use of the stream (and closes the TCP stream when it is ours).
+    void closeStream();
     bool awaitSmpp(std::uint32_t respId, std::uint32_t sequence, Clock::TimePoint deadline, smpp::Pdu& out);
     bool awaitCimd(int respOp, int number, Clock::TimePoint deadline, cimd2::Packet& out);
     bool readSome(Clock::TimePoint deadline);
@@ -77,7 +87,10 @@ private:
 
     Settings m_settings;
     Clock& m_clock;
-    TcpStream m_stream;
+    TcpStream m_tcp;
+    TcpByteStream m_tcpBytes{m_tcp};
+    ByteStream* m_stream = nullptr;  // m_tcpBytes or an attached stream; null when closed
+    bool m_attached = false;
     std::string m_in;
     std::string m_error;
     std::function<bool()> m_cancel;

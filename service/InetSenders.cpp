@@ -1,5 +1,6 @@
-// The engine's WCTP, e-mail and SMPP senders, as the page workers and the port
-// threads call them. Each runs in the calling thread and blocks it.
+// The engine's WCTP and e-mail senders, and the port threads' binding of every
+// network sender (SMPP and SNPP have files of their own), as the page workers and
+// the port threads call them. Each runs in the calling thread and blocks it.
 //
 // [WCTP], [Proxy] and [SMTP] are read from Config.Dat on every call, so an
 // edit reaches the next page. The internet pager keeps no state between calls,
@@ -9,8 +10,7 @@
 // Mended against the Windows version, on purpose:
 // - only a text that begins with "MSTA " is a WCTP status query;
 // - a failed send of any kind comes back as false with a reason, never as an
-//   exception that would leave a worker's page behind;
-// - the SMPP pauses end early when the engine stops or calls are cancelled.
+//   exception that would leave a worker's page behind.
 #include <algorithm>
 #include <exception>
 
@@ -62,18 +62,6 @@ bool TNerivaleSvcMain::SendSMTPMessage(const std::string& to, const std::string&
     const bool ok = sendSMTPPage(KORInetPagingComp1, smtp, to, subject, body, line);
     if (!line.empty()) WriteToLog(line);
     return ok;
-}
-
-bool TNerivaleSvcMain::SendSMPPPage(const std::string& server, const std::string& port, const std::string& PIN,
-                                    const std::string& user, const std::string& password,
-                                    const std::string& message, std::int32_t secureMode, std::int32_t protocol,
-                                    bool reverse, bool numericOnly, std::string& messageId, std::string& reply) {
-    SmppPage page{server, port, PIN, user, password, message, secureMode, protocol, reverse, numericOnly};
-    // Stop ends the waits as a cancel does; the cancel flag itself is only read.
-    auto cancelled = [this] { return Cancelcall.load() || Terminate.load() || m_workers.stopFlag().load(); };
-    auto sleep = [this, cancelled](std::chrono::milliseconds d) { sleepUnless(m_clock, d, cancelled); };
-    SmppSender sender([this](const std::string& line) { WriteToLog(line); }, cancelled, m_options.smpp, sleep);
-    return sender.send(page, messageId, reply);
 }
 
 void TNerivaleSvcMain::BindNetworkSenders(NetworkSenders& senders) {

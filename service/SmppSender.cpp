@@ -1,175 +1,35 @@
+// SendSMPPPage: the page worker's and the port threads' way to a short-message centre.
 #include "service/SmppSender.h"
 
-#include <algorithm>
-#include <memory>
-#include <thread>
-
-#include "foundation/TextUtil.h"
-#include "protocols/SmppClient.h"
+#include "service/SrvcMainFrm.h"
 
 namespace nv {
-namespace {
 
-constexpr const char* kSearching = "[SMPP Connection] Searching For SMPP Host...";
-constexpr const char* kConnectedTo = "[SMPP Connection] Connected To SMPP Server ";
-constexpr const char* kAborted = "[SMPP Connection] Call Aborted By User!";
-constexpr const char* kSendingBlock = "[SMPP Connection] Sending Block ";
-constexpr const char* kConnectError = "Error, Conecting To Host: ";
-constexpr const char* kNoResponse = "Error, No Responce From Host";
-constexpr const char* kStatusNotSent = "Error, Sending Staus Request";
-constexpr const char* kSent = "Message Sent Successfully";
-constexpr const char* kNothingToSend = "No Message To Send!";
-constexpr const char* kNothingNumeric = "No Message To Send, Numeric Only Pager!";
-constexpr const char* kStatusQuery = "MSTA ";
-
-bool portNumber(const std::string& text, std::uint16_t& port) {
-    std::string t = trimmed(text);
-    if (t.empty()) {
-        port = 2775;
-        return true;
-    }
-    if (t.size() > 5 || !std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; })) return false;
-    long v = std::stol(t);
-    if (v < 1 || v > 65535) return false;
-    port = static_cast<std::uint16_t>(v);
-    return true;
-}
-
-}  // namespace
-
-std::vector<std::string> splitSmppMessage(std::string message, std::string& lastCut) {
-    // The same cut as SNPP and SMS: back to the nearest blank, which ends the part.
-    const MarkedSplit rule{kSmppPartLength, kSmppPartLength, kSmppMaxParts};
-    return splitWithMarks(std::move(message), rule, lastCut);
-}
-
-std::string smppStateText(int state) {
-    switch (state) {
-        case 0:
-        case 1: return "Message Queued; Awaiting Delivery";
-        case 2: return "Message Delivered (No Reply Pending)";
-        case 3: case 4: case 5: case 7: case 8: case 9: return "Message Expired Before Delivery";
-        case 6: return "Message Delivered and Read by Recipient";
-        default: return {};
-    }
-}
-
-struct SmppSender::Call {
-    const SmppPage& page;
-    std::string& messageId;
-    std::string& reply;
-    std::vector<std::string> parts;
-    std::string workingText;  // the splitter's last cut, for the error line
-    std::uint16_t port = 2775;
-};
-
-SmppSender::SmppSender(LogFn log, CancelTest cancelled, SmppTiming timing, SleepFn sleep, Clock& clock)
-    : m_log(std::move(log)), m_cancelled(std::move(cancelled)), m_timing(timing), m_sleep(std::move(sleep)),
-      m_clock(clock) {}
-
-void SmppSender::pause(std::chrono::milliseconds d) {
-    if (d.count() <= 0) return;
-    if (m_sleep) m_sleep(d);
-    else std::this_thread::sleep_for(d);
-}
-
-bool SmppSender::connectionError(Call& call, const std::string& error) {
-    call.reply = withoutLineBreaks(error);
-    m_log("[SMPP Connection] " + call.reply + " \"" + call.page.PIN + "\" at " + call.page.server + " - " +
-          call.workingText);
-    return false;
-}
-
-bool SmppSender::send(const SmppPage& page, std::string& messageId, std::string& reply) {
-    Call call{page, messageId, reply, {}, {}, 2775};
-    std::string askedId = messageId;
-    messageId.clear();
-
-    std::string text = page.message;
-    if (page.numericOnly) {
-        text.erase(std::remove_if(text.begin(), text.end(), [](char c) { return c < '0' || c > '9'; }), text.end());
-        call.workingText = text;
-    }
-    if (text.empty()) {
-        reply = page.numericOnly ? kNothingNumeric : kNothingToSend;
-        return false;
-    }
-    if (!portNumber(page.port, call.port))
-        return connectionError(call, std::string(kConnectError) + "'" + page.port + "' is not a valid port number");
-
-    std::string lastCut;
-    call.parts = splitSmppMessage(text, lastCut);
-    if (!lastCut.empty()) call.workingText = lastCut;
-    messageId = askedId;  // a status query asks about what it was given
-
-    int n = static_cast<int>(call.parts.size());
-    for (int k = 0; k < n; ++k) {
-        int i = page.reverse ? n - 1 - k : k;
-        if (!runSession(call, i + 1)) return false;
-        if (n > 1 && k + 1 < n) pause(m_timing.partPause);
-    }
-    return true;
-}
-
-bool SmppSender::runSession(Call& call, int part) {
-    const SmppPage& page = call.page;
-    int n = static_cast<int>(call.parts.size());
-    if (m_cancelled()) return false;
-    m_log(kSearching);
-
-    SmppClient::Settings settings;
-    settings.server = page.server;
-    settings.port = call.port;
-    settings.userId = page.user;
-    settings.password = page.password;
-    settings.protocol = page.protocol == 1 ? SmppClient::kCimd2 : SmppClient::kSmpp;
-    settings.systemType = "PRI";
-    // Carrier certificates are accepted as they come, as the gateway always did.
-    settings.tls.enabled = page.secureMode != -1;
-    settings.tls.verifyPeer = false;
-    SmppClient client(settings, m_clock);
-    client.setCancelTest(m_cancelled);
-    client.setResponseTimeout(m_timing.responseWait);
-
-    if (!client.connect(m_timing.connectWait)) {
-        if (m_cancelled()) {
-            m_log(kAborted);
-            client.disconnect();
-            return false;
-        }
-        std::string err = client.lastError();
-        if (err == kNoResponse) return connectionError(call, kNoResponse);
-        return connectionError(call, std::string(kConnectError) + err);
-    }
-    m_log(std::string(kConnectedTo) + page.server);
-
-    const std::string& partText = call.parts[static_cast<std::size_t>(part - 1)];
-    if (partText.rfind(kStatusQuery, 0) == 0) {
-        std::string id = trimmed(partText.substr(5));
-        if (id.empty()) id = call.messageId;
-        SmppClient::MessageStatus status;
-        if (!client.checkMessageStatus(id, page.PIN, status)) {
-            client.disconnect();
-            return connectionError(call, kStatusNotSent);
-        }
-        call.reply = smppStateText(status.messageState);
-        client.disconnect();
-        return !m_cancelled();
-    }
-
-    m_log(std::string(kSendingBlock) + std::to_string(part) + " of " + std::to_string(n));
-    std::string text = n > 1 ? "(" + std::to_string(part) + " of " + std::to_string(n) + ")  " + partText : partText;
-    std::string id;
-    if (!client.sendMessage(page.PIN, text, id)) {
-        std::string err = client.lastError();
-        client.disconnect();
-        return connectionError(call, err);
-    }
-    call.messageId = id;
-    call.reply = kSent;
-    client.disconnect();
-    if (n > 1) pause(m_timing.inPartPause);
-    return true;
+bool TNerivaleSvcMain::SendSMPPPage(const std::string& server, const std::string& port, const std::string& PIN,
+                                    const std::string& user, const std::string& password,
+                                    const std::string& message, std::int32_t secureMode, std::int32_t protocol,
+                                    bool reverse, bool numericOnly, std::string& messageId, std::string& reply) {
+    SmppRequest request;
+    request.server = server;
+    request.port = port;
+    request.PIN = PIN;
+    request.user = user;
+    request.password = password;
+    request.message = message;
+    request.secureMode = secureMode;
+    request.protocol = protocol;
+    request.reverse = reverse;
+    request.numericOnly = numericOnly;
+    request.messageId = messageId;
+    request.timing = m_options.smpp;
+    // Stop ends the waits and pauses as a cancel does; the cancel flag itself is only read.
+    request.cancelled = [this] { return Cancelcall.load() || Terminate.load() || m_workers.stopFlag().load(); };
+    request.log = [this](const std::string& line) { WriteToLog(line); };
+    SmppSession session(steadyClock(), m_clock);
+    SmppResult result = session.send(request);
+    messageId = result.messageId;
+    reply = result.reply;
+    return result.delivered;
 }
 
 }  // namespace nv

@@ -153,6 +153,23 @@ def main():
     write("SnppReply", "refusals", b"\x05" + b"MSTA ABC123" + SEP + SEP.join(
         [b"220 x\r\n", b"421 Too busy\r\n", b"550 Error\r\n", b"x" * 5000, b"\r\n"]))
 
+    # SMPP and CIMD2 sessions: flags (1 CIMD2, 2 status query, 4 several parts, 8 reverse), then
+    # the centre's bytes as they arrive, for a client whose sequence and packet numbers start at 1.
+    def pdu(command, seq, body=b"", status=0):
+        return struct.pack(">IIII", 16 + len(body), command, status, seq) + body
+    write("SmppSession", "submit", b"\x00" + SEP.join(
+        [pdu(0x80000002, 1, b"SMSC\x00"), pdu(0x00000015, 7)[:9], pdu(0x00000015, 7)[9:],
+         pdu(0x80000004, 2, b"ab12cd34\x00"), pdu(0x80000006, 3)]))
+    write("SmppSession", "query", b"\x02" + SEP.join(
+        [pdu(0x80000002, 1, b"SMSC\x00"), pdu(0x80000003, 2, query_body), pdu(0x80000006, 3)]))
+    write("SmppSession", "refused", b"\x04" + SEP.join(
+        [pdu(0x80000002, 1, b"SMSC\x00"), pdu(0x80000004, 2, b"\x00", 0x45), pdu(0x80000000, 0, b"", 3)]))
+    write("SmppSession", "cimd2-submit", b"\x01" + SEP.join(
+        [cimd2(b"51:001\t"), cimd2(b"53:003\t021:5551234\t060:261210120000\t"), cimd2(b"52:005\t")]))
+    write("SmppSession", "cimd2-query", b"\x03" + SEP.join(
+        [cimd2(b"51:001\t"), b"junk", cimd2(b"54:003\t021:5551234\t060:261210120000\t061:2\t"),
+         cimd2(b"52:005\t")]))
+
     write("TnppPacket", "idpage", b"\x00\x01\x12\x34\x03\x01" + b"12345" + SEP + b"Page text"
           + SEP + b"\x01000103000100\x02B@12345     Page text\x03\x12\x34")
     write("TnppPacket", "linkstart", b"\x01\x0000000000000\x02\x03\x00\x00")

@@ -1,7 +1,7 @@
 // The SMPP sender against a real centre: the npm `smpp` package's server
 // (tests/peers/smpp_server.js), as a second opinion on the wire beside our
 // own scripted centre.
-#include "service/SmppSender.h"
+#include "protocols/SmppSession.h"
 
 #include <gtest/gtest.h>
 
@@ -11,13 +11,14 @@
 #include "tests/peers/LoopbackServer.h"
 #include "tests/peers/NpmSmppServer.h"
 #include "tests/peers/TestSupport.h"
-#include "tests/service/SmppPages.h"
+#include "tests/protocols/SmppPages.h"
 
 namespace nv {
 namespace {
 
 using namespace std::chrono_literals;
 using test::NpmSmppServer;
+using test::SmppSender;
 
 struct Harness {
     std::mutex mutex;
@@ -43,7 +44,7 @@ struct Harness {
     }
 };
 
-SmppPage pageFor(std::uint16_t port, std::string message) {
+SmppRequest pageFor(std::uint16_t port, std::string message) {
     return test::smppPageFor(port, std::move(message), "nvuser");
 }
 
@@ -190,7 +191,7 @@ TEST(SmppNpmServer, PageOverTls) {
     ASSERT_NE(server.port(), 0);
     Harness h;
     auto sender = h.sender();
-    SmppPage p = pageFor(server.port(), "over tls");
+    SmppRequest p = pageFor(server.port(), "over tls");
     p.secureMode = 0;
     std::string id, reply;
     ASSERT_TRUE(sender.send(p, id, reply)) << reply;

@@ -1,4 +1,4 @@
-#include "service/SmppSender.h"
+#include "protocols/SmppSession.h"
 
 #include "protocols/SmppPdu.h"
 
@@ -7,14 +7,16 @@
 #include <mutex>
 
 #include "tests/peers/LoopbackServer.h"
+#include "tests/peers/ScriptedByteStream.h"
 #include "tests/peers/SmppCentre.h"
 #include "tests/peers/TestSupport.h"
-#include "tests/service/SmppPages.h"
+#include "tests/protocols/SmppPages.h"
 
 namespace nv {
 namespace {
 
 using namespace std::chrono_literals;
+using test::SmppSender;
 
 struct Harness {
     std::mutex mutex;
@@ -130,7 +132,7 @@ TEST(SmppSender, NothingToSend) {
     Harness h;
     auto sender = h.sender();
     std::string id, reply;
-    SmppPage p = smppPageFor(1, "no digits here");
+    SmppRequest p = smppPageFor(1, "no digits here");
     p.numericOnly = true;
     EXPECT_FALSE(sender.send(p, id, reply));
     EXPECT_EQ(reply, "No Message To Send, Numeric Only Pager!");
@@ -177,17 +179,52 @@ TEST(SmppSender, TlsAndCimd2) {
     Harness h;
     auto sender = h.sender();
     std::string id, reply;
-    SmppPage p = smppPageFor(tls.port(), "over tls");
+    SmppRequest p = smppPageFor(tls.port(), "over tls");
     p.secureMode = 0;
     EXPECT_TRUE(sender.send(p, id, reply)) << reply;
 
-    SmppPage c = smppPageFor(cimd.port(), "over cimd");
+    SmppRequest c = smppPageFor(cimd.port(), "over cimd");
     c.protocol = 1;
     EXPECT_TRUE(sender.send(c, id, reply)) << reply;
     EXPECT_EQ(id, "261210120001");
     auto seen = cimdCentre.received();
     ASSERT_EQ(seen.size(), 3u);  // login, submit, logout
     EXPECT_EQ(seen[1].params[33], "over cimd");
+}
+
+// A PDU as a centre sends it: length, command, status 0, sequence, body.
+std::string pduBytes(std::uint32_t command, std::uint32_t sequence, const std::string& body = {}) {
+    std::string out;
+    for (std::uint32_t v : {static_cast<std::uint32_t>(16 + body.size()), command, 0u, sequence})
+        for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((v >> shift) & 0xFF);
+    return out + body;
+}
+
+// Over scripted streams, with the pauses slept on a clock of the test's: a stop
+// during the pause inside an accepted part ends it at the next slice, and no
+// later part is bound or submitted.
+TEST(SmppSession, StopEndsThePauseInsideAPartAtTheNextSlice) {
+    ManualClock io, pauses;
+    std::vector<std::unique_ptr<test::ScriptedByteStream>> streams;
+    SmppSession session(io, pauses);
+    session.setOpen([&](SmppClient& client, std::chrono::milliseconds timeout) {
+        auto& s = *streams.emplace_back(std::make_unique<test::ScriptedByteStream>(&io));
+        s.deliverAfterWrite("", pduBytes(0x80000002, 1, std::string("SMSC\0", 5)));
+        s.deliverAfterWrite("", pduBytes(0x80000004, 2, std::string("ab12\0", 5)));
+        s.deliverAfterWrite("", pduBytes(0x80000006, 3));
+        return client.attach(s, timeout);
+    });
+    const auto start = pauses.now();
+    SmppRequest page = test::smppPageFor(2775, test::words(400));
+    page.cancelled = [&] { return pauses.now() - start >= 120ms; };
+    SmppResult r = session.send(page);
+    EXPECT_FALSE(r.delivered);
+    EXPECT_EQ(r.messageId, "ab12");
+    ASSERT_EQ(streams.size(), 1u);
+    // Bind, submit and unbind went out; the 2000 ms and 1500 ms pauses stop one slice past the stop.
+    const std::string written = streams[0]->written();
+    EXPECT_TRUE(written.ends_with(pduBytes(0x00000006, 3))) << written.size();
+    EXPECT_LE(pauses.now() - start, 120ms + 50ms);
 }
 
 }  // namespace
