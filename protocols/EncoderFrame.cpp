@@ -1,5 +1,6 @@
 #include "protocols/EncoderFrame.h"
 
+#include <algorithm>
 #include <array>
 
 #include "foundation/TextUtil.h"
@@ -117,6 +118,43 @@ std::string testerFrame(std::string_view recipient, std::string_view text) {
     frame += ETX;
     frame += EOT;
     return frame;
+}
+
+std::string testPageBlock(std::string_view pin, std::string_view msg) {
+    std::string block{SOH};
+    block += "A,1,";
+    block += pin;
+    block += ',';
+    block += STX;
+    block += msg;
+    block += ETX;
+    block += EOT;
+    return block + CRLF;
+}
+
+bool senderRefused(int matched, std::string_view received) {
+    // A wait that ended inside the third alternative (an echo with CR LF and
+    // nothing after it) is silence, not a refusal.
+    return matched == 1 || (matched == 2 && received.ends_with("\x01\x0F"));
+}
+
+std::string senderTakenReply(std::string_view received) {
+    return received.size() > 2 ? std::string(received.substr(2)) : std::string();
+}
+
+std::string senderRefusalReply(std::string_view codeRead, const std::string& cleaned) {
+    if (codeRead.ends_with(kSenderCodeEnd)) codeRead.remove_suffix(kSenderCodeEnd.size());
+    return refusalText(std::string(codeRead), cleaned);
+}
+
+std::string refusalText(const std::string& code, const std::string& cleaned) {
+    if (code.empty() || code.size() > 9 ||
+        !std::all_of(code.begin(), code.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return cleaned;
+    int n = std::stoi(code);
+    if (n < 1 || n > 8) return cleaned;
+    std::string text = errorCodeText("0" + std::to_string(n));
+    return text.empty() ? cleaned : text;
 }
 
 namespace {

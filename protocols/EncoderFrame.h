@@ -1,7 +1,8 @@
 #pragma once
 // The serial paging encoder's frame protocol, as plain functions over bytes:
 // no I/O, no clock. The inbound host (TKORPelmora) plays the encoder with it;
-// the engine's encoder sender and the port tester read the same replies.
+// the engine's encoder sender and the port tester read the same replies, and
+// the engine builds its test pages' blocks here.
 //
 // Frame, sender to encoder:
 //   SOH, header (type, rate, recipient; commas anywhere, meaningless), STX,
@@ -102,6 +103,30 @@ std::string refuseAnswer(std::string_view block, std::string_view code);
 
 // The port tester's frame: SOH "A1" recipient STX text ETX EOT, no line end.
 std::string testerFrame(std::string_view recipient, std::string_view text);
+
+// The engine's block for a page that did not come from the encoder line (a
+// test page): SOH "A,1," PIN "," STX message ETX EOT CR LF.
+std::string testPageBlock(std::string_view pin, std::string_view msg);
+
+// The engine's encoder sender reads the answer to a page's block in two waits
+// on the port. The first ends the echo and starts the reply: EOT SOH ACK
+// (taken) or EOT SOH SI (refused). The third alternative is a refusal after an
+// echo that kept the block's CR LF: the inbound side echoes a refused block
+// whole, and without it such a refusal would pass as taken.
+inline constexpr std::string_view kSenderReplyMatch{"\x04\x01\x06|\x04\x01\x0F|\x04\r\n\x01\x0F"};
+// The second wait, after a refusal: its code runs up to EOT.
+inline constexpr std::string_view kSenderCodeEnd{"\x04"};
+
+// Whether the first wait's answer is a refusal: `matched` is the alternative
+// of kSenderReplyMatch it ended on (-1 for none), `received` what came.
+bool senderRefused(int matched, std::string_view received);
+// A taken page's reply: what came during the first wait less its first two characters.
+std::string senderTakenReply(std::string_view received);
+// A refused page's reply from what the second wait read (the code and its EOT).
+std::string senderRefusalReply(std::string_view codeRead, const std::string& cleaned);
+// The text of an error code as the encoder sends it ("03"): its table text for
+// 1 to 8; any other code, or one that is not a decimal number, gives `cleaned`.
+std::string refusalText(const std::string& code, const std::string& cleaned);
 
 // Reads the encoder's status reply out of everything that arrives after a
 // frame was sent: the echo first, then SOH followed by ACK, NAK or the error

@@ -7,6 +7,8 @@
 // An encoder that says nothing within 2 s counts as having taken the page,
 // as the encoder's own documentation of its answers allows. A port that is
 // not open (or closes during the wait) is a failed page, never a delivered one.
+// The bytes and their reading are the encoder frame codec's (protocols/EncoderFrame.h);
+// this is the port, its lock and the two waits.
 #include <mutex>
 #include <string>
 
@@ -26,10 +28,6 @@ struct EncoderResult {
     // Refused: the text of the error code. PortClosed: kEncoderPortClosed.
     std::string reply;
 };
-
-// The text of an error code as the encoder sends it ("03"): its table text for
-// 1 to 8; any other code, or one that is not a decimal number, gives `cleaned`.
-std::string encoderErrorText(const std::string& code, const std::string& cleaned);
 
 // Sends `rawBlock` and waits for the encoder's answer, all under `lock`.
 EncoderResult sendToEncoder(TKORCom32& port, std::mutex& lock, const std::string& rawBlock,

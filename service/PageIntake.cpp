@@ -6,6 +6,7 @@
 
 #include "foundation/RecordAccess.h"
 #include "foundation/TextUtil.h"
+#include "protocols/EncoderFrame.h"
 #include "service/SrvcMainFrm.h"
 
 namespace nv {
@@ -41,10 +42,6 @@ std::unique_ptr<ProviderRec> builtinProvider(const std::string& name, const Rout
 std::string routedPin(const std::string& pin, const RouteRec& route) {
     if (!route.RemoveRoutePrefix()) return pin;
     return pin.substr(std::min(pin.size(), route.NPANXX().size()));
-}
-
-std::string testPageBlock(const std::string& pin, const std::string& msg) {
-    return "\x01" "A,1," + pin + ",\x02" + msg + "\x03\x04\r\n";
 }
 
 PageRecordPtr buildIntakePage(std::unique_ptr<ProviderRec> primary, std::unique_ptr<ProviderRec> secondary,
@@ -112,7 +109,7 @@ void TNerivaleSvcMain::KORTap1MsgReceived(const std::string* rawBlock, const std
     // "NONE", an empty name and an unknown one all mean: no secondary provider.
     std::unique_ptr<ProviderRec> secondary = ResolveProvider(route->SecProvider(), *route, route->SecEddr());
     PageRecordPtr page = buildIntakePage(std::move(primary), std::move(secondary), routedPin(PIN, *route), Msg,
-                                         rawBlock ? *rawBlock : testPageBlock(PIN, Msg));
+                                         rawBlock ? *rawBlock : encoder::testPageBlock(PIN, Msg));
 
     WriteToLog("[Nerivale Connection] Message Received From Nerivale Port  PIN: " + PIN + " Provider: " +
                page->PrimaryProvider->CompanyName() + " Message: " + lineBreaksAsBlanks(Msg));

@@ -33,10 +33,6 @@ inline constexpr std::size_t kPinShownInLog = 20;
 // the route removes its prefix.
 std::string routedPin(const std::string& pin, const RouteRec& route);
 
-// The block of a page that did not come from the encoder line:
-// SOH "A,1," PIN "," STX message ETX EOT CR LF.
-std::string testPageBlock(const std::string& pin, const std::string& msg);
-
 // The page record with its recipient. The primary's message limit becomes the
 // message length, so the primary gets the page in one piece.
 PageRecordPtr buildIntakePage(std::unique_ptr<ProviderRec> primary, std::unique_ptr<ProviderRec> secondary,

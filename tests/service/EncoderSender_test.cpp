@@ -7,6 +7,7 @@
 
 #include "foundation/Clock.h"
 #include "platform/KORCom32.h"
+#include "protocols/EncoderFrame.h"
 #include "tests/peers/TestSupport.h"
 
 namespace nv {
@@ -16,6 +17,11 @@ using namespace std::chrono_literals;
 
 const std::string kBlock = "\x01" "A1,5551234\x02Hello\x03\x04";
 const std::string kBlockCrLf = kBlock + "\r\n";
+// A refusal's text is the encoder frame codec's.
+std::string encoderErrorText(const std::string& code, const std::string& cleaned) {
+    return encoder::refusalText(code, cleaned);
+}
+
 const std::string kAck = "\x01\x06" "V8.01,00,1,1,1A\x04";
 
 // COM7 of a temporary data directory is a pty; a scripted encoder answers on

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "foundation/Clock.h"
+#include "protocols/EncoderFrame.h"
 #include "service/PageIntake.h"
 #include "service/SrvcMainFrm.h"
 #include "tests/peers/FakeManager.h"
@@ -213,7 +214,7 @@ PageRecordPtr tapPage(const std::string& pin, const std::string& msg) {
     auto provider = std::make_unique<ProviderRec>();
     provider->setCompanyName("Dialup");
     provider->setDeliveryType(dtTapModem);
-    return buildIntakePage(std::move(provider), nullptr, pin, msg, testPageBlock(pin, msg));
+    return buildIntakePage(std::move(provider), nullptr, pin, msg, encoder::testPageBlock(pin, msg));
 }
 
 TEST_F(EngineTest, QueueTakesForcedPagesDropsDuplicatesAndClearQueuesEmptiesIt) {

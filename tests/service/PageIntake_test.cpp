@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "protocols/EncoderFrame.h"
 #include "service/SrvcMainFrm.h"
 
 namespace nv {
@@ -55,7 +56,7 @@ TEST(PageIntake, PageRecordCarriesRoutedPinAndServerName) {
     auto primary = std::make_unique<ProviderRec>();
     primary->setCompanyName("Acme SNPP");
     primary->setMsgLength(160);
-    auto page = buildIntakePage(std::move(primary), nullptr, "1234", "hi there", testPageBlock("5551234", "hi there"));
+    auto page = buildIntakePage(std::move(primary), nullptr, "1234", "hi there", encoder::testPageBlock("5551234", "hi there"));
     EXPECT_EQ(page->Originator, "Nerivale Server");
     EXPECT_EQ(page->Originator.find('\0'), std::string::npos);
     EXPECT_EQ(page->Recipient->UserID(), "Nerivale Server");

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include "foundation/Clock.h"
+#include "protocols/EncoderFrame.h"
 #include "service/PageIntake.h"
 #include "service/QueueFile.h"
 #include "service/SrvcMainFrm.h"
@@ -121,7 +122,7 @@ protected:
             secondary->setCompanyName("Backup");
             secondary->setDeliveryType(dtTapModem);
         }
-        return buildIntakePage(std::move(primary), std::move(secondary), pin, msg, testPageBlock(pin, msg));
+        return buildIntakePage(std::move(primary), std::move(secondary), pin, msg, encoder::testPageBlock(pin, msg));
     }
     std::vector<SavedPage> readKept() {
         std::vector<SavedPage> pages;
