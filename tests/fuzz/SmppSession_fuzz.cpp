@@ -39,12 +39,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::string> chunks;
     while (!in.rest().empty() && chunks.size() < 64) chunks.push_back(in.field());
 
-    ManualClock clock;
+    test::SteppedClock clock;
     std::vector<std::unique_ptr<test::ScriptedByteStream>> streams;
     SmppSession session(clock, clock);
     session.setPause([](milliseconds) {});
     session.setOpen([&](SmppClient& client, milliseconds timeout) {
-        auto& s = *streams.emplace_back(std::make_unique<test::ScriptedByteStream>(&clock));
+        auto& s = *streams.emplace_back(std::make_unique<test::ScriptedByteStream>(clock));
         for (const auto& c : chunks) s.deliver(c);
         s.endWhenDrained();
         return client.attach(s, timeout);

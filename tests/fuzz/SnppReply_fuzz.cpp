@@ -22,8 +22,8 @@ void deliverAll(test::ScriptedByteStream& stream, const std::vector<std::string>
 }
 
 void replyReader(const std::vector<std::string>& chunks) {
-    ManualClock clock;
-    test::ScriptedByteStream stream(&clock);
+    test::SteppedClock clock;
+    test::ScriptedByteStream stream(clock);
     deliverAll(stream, chunks);
     SnppClient client(clock);
     if (client.attach(stream, milliseconds(5000)) != SnppClient::Result::Ok) return;
@@ -49,12 +49,12 @@ bool wholeCommandLines(const std::string& written) {
 }
 
 void page(std::uint8_t flags, const std::string& message, const std::vector<std::string>& chunks) {
-    ManualClock clock;
+    test::SteppedClock clock;
     std::vector<std::unique_ptr<test::ScriptedByteStream>> streams;
     SnppSession session(clock, clock);
     session.setPause([](milliseconds) {});
     session.setOpen([&](SnppClient& client, const std::string&, std::uint16_t, const TlsOptions&, milliseconds t) {
-        streams.push_back(std::make_unique<test::ScriptedByteStream>(&clock));
+        streams.push_back(std::make_unique<test::ScriptedByteStream>(clock));
         deliverAll(*streams.back(), chunks);
         return client.attach(*streams.back(), t);
     });
