@@ -363,12 +363,10 @@ void OutboundThread::Worker::finish() {
     m_ctx.log("[System] " + portName() + " Disabled!");
     try {
         hangUpAndWait(std::chrono::milliseconds(50));
-    } catch (...) {
+    } catch (const std::exception& e) {
+        m_ctx.log("[System] " + portName() + " Hang-Up Error: " + e.what());
     }
-    try {
-        m_pager.reset();
-    } catch (...) {
-    }
+    m_pager.reset();
 }
 
 }  // namespace nv

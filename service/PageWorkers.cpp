@@ -66,8 +66,11 @@ void PageWorkers::work(Worker& w, Job job) {
     for (;;) {
         try {
             job.body(std::move(job.page));
+        } catch (const std::exception& e) {
+            // Nothing leaves the worker: the page's end is said in one line.
+            if (m_errorLog) m_errorLog(e.what());
         } catch (...) {
-            // The body reports its own failures; nothing leaves the worker.
+            if (m_errorLog) m_errorLog("unknown exception");
         }
         job = Job{};
         {

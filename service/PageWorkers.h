@@ -23,6 +23,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "foundation/PageRecord.h"
@@ -49,6 +50,10 @@ public:
     // workers own the page from then on. False once stopping began (or when
     // no thread can be had and none runs): the page stays with the caller.
     bool start(PageRecordPtr& page, Body body);
+    // Gets the text of an exception a page's body let out (the page's own
+    // lines are the body's; this is the one line that it failed). Set before
+    // the first start.
+    void setErrorLog(std::function<void(const std::string&)> log) { m_errorLog = std::move(log); }
 
     // Joins the workers that have ended.
     void reap();
@@ -90,6 +95,7 @@ private:
     void reapLocked();
 
     std::function<void()> m_onEnd;
+    std::function<void(const std::string&)> m_errorLog;
     const std::size_t m_max;
     mutable std::mutex m_mutex;
     std::condition_variable m_ended;  // a worker ended

@@ -19,13 +19,16 @@ TNerivaleSvcMain::TNerivaleSvcMain(EventLoop& loop, EngineOptions options)
     m_timer = std::make_unique<RepeatingTimer>(m_loop, m_options.timerPeriod, [this] { Timer2Timer(); });
     m_outbound = MakeOutboundPorts();
     BindNetworkSenders(m_outbound->ctx.senders);
+    m_workers.setErrorLog([this](const std::string& what) { WriteToLog("[Exception Error] In Page Worker: " + what); });
 }
 
 TNerivaleSvcMain::~TNerivaleSvcMain() {
     if (Shutdown.exchange(true)) return;
     try {
         StopServer();
-    } catch (...) {
+    } catch (const std::exception& e) {
+        // The rest of the teardown still runs: the queue is saved below.
+        WriteToLog(std::string("[Exception Error] In Stop Server: ") + e.what());
     }
     m_spoolStop.store(true);
     // A thread that outlived the stop's deadline is joined here, so that it
@@ -38,7 +41,8 @@ TNerivaleSvcMain::~TNerivaleSvcMain() {
     // secondary list hold now is kept in hQueue.Dat for the next start.
     try {
         SaveQueueFile();
-    } catch (...) {
+    } catch (const std::exception& e) {
+        WriteToLog(std::string("[Exception Error] In Save Queue File: ") + e.what());
     }
     m_pages.lockQueue().takeAll();
     m_pages.lockSecondary().takeAll();

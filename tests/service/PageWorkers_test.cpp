@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
 #include <thread>
 
 namespace nv {
@@ -91,6 +95,34 @@ TEST(PageWorkers, PagesBeyondTheBoundWaitAndThoseLeftAtStopGoBackInOrder) {
     EXPECT_EQ(left[1]->MessageText, "c");
     EXPECT_EQ(workers.waiting(), 0u);
     EXPECT_EQ(workers.peak(), 1u);
+}
+
+TEST(PageWorkers, AnExceptionABodyLetsOutIsLoggedAndTheWorkerTakesTheNextPage) {
+    PageWorkers workers({}, 1);
+    std::mutex m;
+    std::vector<std::string> errors;
+    workers.setErrorLog([&](const std::string& what) {
+        std::lock_guard<std::mutex> lock(m);
+        errors.push_back(what);
+    });
+    std::atomic<bool> release{false};
+    std::atomic<int> done{0};
+    auto first = page("first");
+    ASSERT_TRUE(workers.start(first, [&](PageRecordPtr) {
+        while (!release.load()) std::this_thread::sleep_for(1ms);
+        throw std::runtime_error("sender went away");
+    }));
+    auto second = page("second");  // waits for the one worker
+    ASSERT_TRUE(workers.start(second, [&](PageRecordPtr mine) {
+        EXPECT_EQ(mine->MessageText, "second");
+        ++done;
+    }));
+    release = true;
+    auto until = std::chrono::steady_clock::now() + 5s;
+    while (done.load() == 0 && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(1ms);
+    EXPECT_EQ(done.load(), 1);
+    EXPECT_TRUE(workers.stopAll(5s, [] {}));
+    EXPECT_EQ(errors, std::vector<std::string>{"sender went away"});
 }
 
 }  // namespace
