@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "foundation/PageRecord.h"
 #include "foundation/TextUtil.h"
 
 namespace nv {
@@ -17,7 +18,6 @@ constexpr const char* kStatusNotSent = "Error, Sending Staus Request";
 constexpr const char* kSent = "Message Sent Successfully";
 constexpr const char* kNothingToSend = "No Message To Send!";
 constexpr const char* kNothingNumeric = "No Message To Send, Numeric Only Pager!";
-constexpr const char* kStatusQuery = "MSTA ";
 
 bool portNumber(const std::string& text, std::uint16_t& port) {
     std::string t = trimmed(text);
@@ -150,7 +150,7 @@ bool SmppSession::runSession(Call& call, int part) {
     call.log(std::string(kConnectedTo) + page.server);
 
     const std::string& partText = call.parts[static_cast<std::size_t>(part - 1)];
-    if (partText.rfind(kStatusQuery, 0) == 0) {
+    if (isStatusQuery(partText)) {
         std::string id = trimmed(partText.substr(5));
         if (id.empty()) id = call.result.messageId;
         SmppClient::MessageStatus status;

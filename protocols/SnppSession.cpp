@@ -4,6 +4,7 @@
 #include <exception>
 #include <memory>
 
+#include "foundation/PageRecord.h"
 #include "foundation/TextUtil.h"
 
 namespace nv {
@@ -234,7 +235,7 @@ bool SnppSession::runSession(Call& call, int i) {
         }
     }
     const std::string& part = call.parts[static_cast<std::size_t>(i - 1)];
-    if (startsWith(part, "MSTA ")) {
+    if (isStatusQuery(part)) {
         if (!c.sendCommand("MSTA " + call.result.messageId)) return connectionError(call, kMstaNotSent);
     } else {
         R r = ask("Page " + page.PIN);

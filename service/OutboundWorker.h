@@ -1,4 +1,4 @@
-#pragma once
+// The body of one port thread; private to OutboundThread.cpp and OutboundDelivery.cpp.
 // The body of one port thread; private to OutboundThread*.cpp.
 #include <memory>
 #include <string>

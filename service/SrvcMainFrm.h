@@ -84,7 +84,7 @@ public:
     void PostUpdateCounters(int id, std::int32_t value = 0);
 
     // The intake; any thread. `rawBlock` is the inbound host's block as received,
-    // or null for a test page (the block is then built here). Submitted is true
+    // or null for a test page (the encoder frame codec then builds the block). Submitted is true
     // when the page was queued or handed to a worker that started.
     void KORTap1MsgReceived(const std::string* rawBlock, const std::string& PIN, const std::string& Msg,
                             bool& Submitted);
