@@ -105,18 +105,18 @@ protected:
     }
 
     // The provider record of `c` named `name`, its peer started.
-    ProviderSpec startCarrier(const std::string& name, const Carrier& c, CarrierPeer& peer) {
-        ProviderSpec spec{.name = name};
+    ProviderFields startCarrier(const std::string& name, const Carrier& c, CarrierPeer& peer) {
+        ProviderFields fields{.name = name};
         switch (c.method) {
         case Method::Snpp: {
             SnppPeer::Script script;
             if (!c.delivers) script.replies["SEND"] = "554 Error, failed";
             peer.snpp = std::make_unique<SnppPeer>(script);
             peer.port = peer.snpp->port();
-            spec.type = dtSnpp;
-            spec.texts = {{kSNPPServer, "127.0.0.1"}, {kSNPPPort, std::to_string(peer.port)}};
-            spec.ints = {{kSNPPSecure, -1}};
-            spec.msgLength = 200;
+            fields.type = dtSnpp;
+            fields.texts = {{kSNPPServer, "127.0.0.1"}, {kSNPPPort, std::to_string(peer.port)}};
+            fields.ints = {{kSNPPSecure, -1}};
+            fields.msgLength = 200;
             break;
         }
         case Method::Smpp: {
@@ -125,26 +125,26 @@ protected:
             SmppCentre* centre = peer.centre.get();
             peer.smppServer = std::make_unique<LoopbackServer>([centre](PeerConnection& conn) { centre->serve(conn); });
             peer.port = peer.smppServer->port();
-            spec.type = dtSmpp;
-            spec.texts = {{kSMPPServer, "127.0.0.1"}, {kSMPPUserName, "u"}, {kSMPPPassword, "pw"}};
-            spec.ints = {{kSMPPort, peer.port}, {kSMPPSecureMode, -1}};
+            fields.type = dtSmpp;
+            fields.texts = {{kSMPPServer, "127.0.0.1"}, {kSMPPUserName, "u"}, {kSMPPPassword, "pw"}};
+            fields.ints = {{kSMPPort, peer.port}, {kSMPPSecureMode, -1}};
             break;
         }
         case Method::Wctp: {
             peer.http = std::make_unique<HttpPeer>();
             peer.http->setReply({200, "OK", c.delivers ? kWctpClientSuccess : kWctpFailure});
             peer.port = peer.http->port();
-            spec.type = dtWctp;
-            spec.texts = {{kWCTPServer, "http://127.0.0.1:" + std::to_string(peer.port) + "/"}};
+            fields.type = dtWctp;
+            fields.texts = {{kWCTPServer, "http://127.0.0.1:" + std::to_string(peer.port) + "/"}};
             break;
         }
         case Method::TapIp: {
             const TapScript script = tapScript(c);
             peer.tap.reset(new TapTerminal(TapTerminal::onTcp(script)));  // not movable
             peer.port = peer.tap->port();
-            spec.type = dtTapOverIp;
-            spec.texts = {{kTapIpAddr, "127.0.0.1"}, {kTapIpPort, std::to_string(peer.port)}};
-            spec.msgLength = 80;
+            fields.type = dtTapOverIp;
+            fields.texts = {{kTapIpAddr, "127.0.0.1"}, {kTapIpPort, std::to_string(peer.port)}};
+            fields.msgLength = 80;
             break;
         }
         case Method::Sms: {
@@ -152,7 +152,7 @@ protected:
             if (!c.delivers) script.submit = GsmModemScript::Submit::Error;
             peer.gsm = std::make_unique<GsmModem>(script);
             linkComPort(dir.path(), 3, peer.gsm->devicePath());
-            spec.type = dtSmsModem;
+            fields.type = dtSmsModem;
             break;
         }
         case Method::TapModem: {
@@ -165,8 +165,8 @@ protected:
             ms.parity = 'N';
             writeModemConfigFile(dir / "system.mcf", ms);
             peer.hayes = std::make_unique<HayesModem>(peer.pty->master(), HayesScript{.errorOn = {}, .tap = tapScript(c)});
-            spec.type = dtTapModem;
-            spec.texts = {{kTerminalAccessNum, "5551000"}};
+            fields.type = dtTapModem;
+            fields.texts = {{kTerminalAccessNum, "5551000"}};
             break;
         }
         case Method::TapDirect:
@@ -174,12 +174,12 @@ protected:
             peer.pty->holdSlave();
             linkComPort(dir.path(), 3, peer.pty->slavePath());
             peer.tap.reset(new TapTerminal(TapTerminal::onFd(peer.pty->master(), tapScript(c))));
-            spec.type = dtTapDirect;
+            fields.type = dtTapDirect;
             break;
         default: break;
         }
         if (peer.port) m_ports.push_back(std::to_string(peer.port));
-        return spec;
+        return fields;
     }
 
     // Config.Dat: the SMTP server when a provider mails, the GSM modem on
@@ -215,7 +215,7 @@ protected:
         m_peers[1].reset();
         m_smtp.reset();
         config(configFor(primary, secondary));
-        std::vector<ProviderSpec> specs;
+        std::vector<ProviderFields> providerList;
         RouteFixture r{.name = "Default", .npanxx = "0000000000"};
         const Carrier* slots[2] = {&primary, &secondary};
         for (int i = 0; i < 2; ++i) {
@@ -233,11 +233,11 @@ protected:
                 name = c.method == Method::Encoder ? "Brevicor" : "TNPP";  // built in, no record
             } else {
                 name = i == 0 ? "Carrier1" : "Carrier2";
-                specs.push_back(startCarrier(name, c, m_peers[i]));
+                providerList.push_back(startCarrier(name, c, m_peers[i]));
             }
         }
         writeFile(dir / "NpaNxxRoute.dat", routeFile({r}));
-        providers(specs);
+        providers(providerList);
         m_providerFile = readFile(dir / "Provider.dat");
         startEngine(primary, secondary, ports);
     }

@@ -26,7 +26,7 @@ namespace nv::test {
 using namespace std::chrono_literals;
 
 // A provider of Provider.dat with the fields the fixture writer leaves zero.
-struct ProviderSpec {
+struct ProviderFields {
     std::string name{};
     std::uint8_t type = 0;
     std::map<std::size_t, std::string> texts{};  // offset -> text field
@@ -39,18 +39,18 @@ inline constexpr std::size_t kWCTPServer = 713, kWCTPPort = 969, kWCTPUser = 172
                              kSMPPUserName = 2547, kSMPPPassword = 2573, kSMPPServer = 2607, kSMPPort = 2863,
                              kSMPPSecureMode = 2867, kPageCount = 146;
 
-inline std::string providerFileOf(const std::vector<ProviderSpec>& specs) {
+inline std::string providerFileOf(const std::vector<ProviderFields>& providerList) {
     constexpr std::size_t kHeader = 57, kSize = 2871;
     std::vector<ProviderFixture> fixtures;
-    for (const auto& s : specs) fixtures.push_back({.name = s.name, .deliveryType = s.type, .msgLength = s.msgLength});
+    for (const auto& s : providerList) fixtures.push_back({.name = s.name, .deliveryType = s.type, .msgLength = s.msgLength});
     std::string file = providerFile(fixtures);
-    for (std::size_t i = 0; i < specs.size(); ++i) {
-        for (const auto& [off, text] : specs[i].texts) {
+    for (std::size_t i = 0; i < providerList.size(); ++i) {
+        for (const auto& [off, text] : providerList[i].texts) {
             const std::size_t at = kHeader + i * kSize + off;
             file[at] = static_cast<char>(text.size());
             file.replace(at + 1, text.size(), text);
         }
-        for (const auto& [off, v] : specs[i].ints) std::memcpy(&file[kHeader + i * kSize + off], &v, 4);
+        for (const auto& [off, v] : providerList[i].ints) std::memcpy(&file[kHeader + i * kSize + off], &v, 4);
     }
     return file;
 }
@@ -91,7 +91,7 @@ protected:
                   routeFile({{.name = "Default", .npanxx = "0000000000", .provider = primary,
                               .secProvider = secondary, .eddr = eddr, .placePinInSubPri = pinAsSubject}}));
     }
-    void providers(const std::vector<ProviderSpec>& specs) { writeFile(dir / "Provider.dat", providerFileOf(specs)); }
+    void providers(const std::vector<ProviderFields>& providerList) { writeFile(dir / "Provider.dat", providerFileOf(providerList)); }
     // Config.Dat: "[Section]\r\nKey=Value\r\n..." as the manager writes it.
     void config(const std::string& text) { writeFile(dir / "Config.Dat", text); }
 

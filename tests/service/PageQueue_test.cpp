@@ -15,7 +15,7 @@
 namespace nv {
 namespace {
 
-struct Spec {
+struct PageShape {
     std::int32_t priority = 5;
     std::string pin = "100";
     std::string msg = "Hello";
@@ -26,7 +26,7 @@ struct Spec {
 
 // A page as the intake builds it; `id` rides in the originator, which the
 // duplicate rule does not look at.
-PageRecordPtr makePage(const Spec& s, int id) {
+PageRecordPtr makePage(const PageShape& s, int id) {
     PageRecordPtr p = NewPageRecord();
     p->Originator = std::to_string(id);
     p->MessageText = s.msg;
@@ -46,14 +46,14 @@ PageRecordPtr makePage(const Spec& s, int id) {
 // The reference: the rules written out the long way.
 struct Reference {
     struct Entry {
-        Spec spec;
+        PageShape shape;
         int id;
     };
     std::vector<Entry> queue, secondary;
 
     static std::string text(const Entry& e) {
         char buf[16];
-        std::snprintf(buf, sizeof buf, "%2.2d", e.spec.recipient ? e.spec.priority : 0);
+        std::snprintf(buf, sizeof buf, "%2.2d", e.shape.recipient ? e.shape.priority : 0);
         return buf;
     }
     static void insert(std::vector<Entry>& list, Entry e) {
@@ -62,12 +62,12 @@ struct Reference {
     }
     static void sortByProvider(std::vector<Entry>& list) {
         std::stable_sort(list.begin(), list.end(), [](const Entry& a, const Entry& b) {
-            return a.spec.primary && b.spec.primary && a.spec.provider < b.spec.provider;
+            return a.shape.primary && b.shape.primary && a.shape.provider < b.shape.provider;
         });
     }
-    bool add(const Spec& s, int id) {
+    bool add(const PageShape& s, int id) {
         for (auto it = queue.rbegin(); it != queue.rend(); ++it) {
-            const Spec& q = it->spec;
+            const PageShape& q = it->shape;
             if (q.recipient && q.primary && s.recipient && s.primary && q.pin == s.pin && q.msg == s.msg &&
                 q.provider == s.provider)
                 return false;
@@ -92,7 +92,7 @@ enum class Op { Add, Requeue, Take, SortByProvider, ToSecondary, SecondaryTake, 
 
 struct Step {
     Op op;
-    Spec spec;          // Add, Requeue, ToSecondary
+    PageShape shape;          // Add, Requeue, ToSecondary
     std::size_t at = 0; // Take: index, modulo the length
 };
 
@@ -107,15 +107,15 @@ void runAgainstReference(const std::vector<Step>& steps, const std::string& name
         SCOPED_TRACE(name + " step " + std::to_string(i));
         switch (s.op) {
         case Op::Add: {
-            PageRecordPtr p = makePage(s.spec, ++id);
+            PageRecordPtr p = makePage(s.shape, ++id);
             bool queued = pages.add(p);
-            ASSERT_EQ(queued, ref.add(s.spec, id));
+            ASSERT_EQ(queued, ref.add(s.shape, id));
             EXPECT_FALSE(p);  // queued or freed, never left with the caller
             break;
         }
         case Op::Requeue:
-            pages.requeue(makePage(s.spec, ++id));
-            Reference::insert(ref.queue, {s.spec, id});
+            pages.requeue(makePage(s.shape, ++id));
+            Reference::insert(ref.queue, {s.shape, id});
             break;
         case Op::Take:
             if (ref.queue.empty()) break;
@@ -127,8 +127,8 @@ void runAgainstReference(const std::vector<Step>& steps, const std::string& name
             Reference::sortByProvider(ref.queue);
             break;
         case Op::ToSecondary:
-            pages.toSecondary(makePage(s.spec, ++id));
-            Reference::insert(ref.secondary, {s.spec, id});
+            pages.toSecondary(makePage(s.shape, ++id));
+            Reference::insert(ref.secondary, {s.shape, id});
             break;
         case Op::SecondaryTake:
             if (ref.secondary.empty()) break;
@@ -149,8 +149,8 @@ void runAgainstReference(const std::vector<Step>& steps, const std::string& name
     }
 }
 
-Spec spec(std::int32_t priority, std::string pin, std::string msg = "Hello", std::string provider = "Acme") {
-    Spec s;
+PageShape shape(std::int32_t priority, std::string pin, std::string msg = "Hello", std::string provider = "Acme") {
+    PageShape s;
     s.priority = priority;
     s.pin = std::move(pin);
     s.msg = std::move(msg);
@@ -159,39 +159,39 @@ Spec spec(std::int32_t priority, std::string pin, std::string msg = "Hello", std
 }
 
 TEST(PageQueue, OrderAndDuplicatesMatchTheReference) {
-    Spec noUser = spec(5, "1");
+    PageShape noUser = shape(5, "1");
     noUser.recipient = false;
-    Spec noProvider = spec(5, "1");
+    PageShape noProvider = shape(5, "1");
     noProvider.primary = false;
     struct Case {
         std::string name;
         std::vector<Step> steps;
     } cases[] = {
         {"one priority keeps arrival order",
-         {{Op::Add, spec(5, "1")}, {Op::Add, spec(5, "2")}, {Op::Add, spec(5, "3")}}},
+         {{Op::Add, shape(5, "1")}, {Op::Add, shape(5, "2")}, {Op::Add, shape(5, "3")}}},
         {"priorities as text: -01 < 05 < 100 < 20",
-         {{Op::Add, spec(20, "1")}, {Op::Add, spec(5, "2")}, {Op::Add, spec(100, "3")}, {Op::Add, spec(-1, "4")},
-          {Op::Add, spec(5, "5")}, {Op::Add, spec(100, "6")}}},
+         {{Op::Add, shape(20, "1")}, {Op::Add, shape(5, "2")}, {Op::Add, shape(100, "3")}, {Op::Add, shape(-1, "4")},
+          {Op::Add, shape(5, "5")}, {Op::Add, shape(100, "6")}}},
         {"same PIN, text and provider is a duplicate",
-         {{Op::Add, spec(5, "1")}, {Op::Add, spec(5, "1")}, {Op::Add, spec(9, "1")}}},
+         {{Op::Add, shape(5, "1")}, {Op::Add, shape(5, "1")}, {Op::Add, shape(9, "1")}}},
         {"any difference is a new page (provider with case, text, PIN)",
-         {{Op::Add, spec(5, "1")}, {Op::Add, spec(5, "1", "Hello", "ACME")}, {Op::Add, spec(5, "1", "hello")},
-          {Op::Add, spec(5, "01")}, {Op::Add, spec(5, "1", "Hello ")}}},
+         {{Op::Add, shape(5, "1")}, {Op::Add, shape(5, "1", "Hello", "ACME")}, {Op::Add, shape(5, "1", "hello")},
+          {Op::Add, shape(5, "01")}, {Op::Add, shape(5, "1", "Hello ")}}},
         {"a page without user or provider is never a duplicate",
-         {{Op::Add, noUser}, {Op::Add, noUser}, {Op::Add, noProvider}, {Op::Add, noProvider}, {Op::Add, spec(5, "1")}}},
+         {{Op::Add, noUser}, {Op::Add, noUser}, {Op::Add, noProvider}, {Op::Add, noProvider}, {Op::Add, shape(5, "1")}}},
         {"a page taken out no longer counts; a requeued one does",
-         {{Op::Add, spec(5, "1")}, {Op::Take, {}, 0}, {Op::Add, spec(5, "1")}, {Op::Requeue, spec(5, "2")},
-          {Op::Add, spec(5, "2")}, {Op::Requeue, spec(5, "2")}}},
+         {{Op::Add, shape(5, "1")}, {Op::Take, {}, 0}, {Op::Add, shape(5, "1")}, {Op::Requeue, shape(5, "2")},
+          {Op::Add, shape(5, "2")}, {Op::Requeue, shape(5, "2")}}},
         {"after the spooler's provider sort the next insert sorts stably again",
-         {{Op::Add, spec(20, "1", "m", "Zulu")}, {Op::Add, spec(5, "2", "m", "Zulu")},
-          {Op::Add, spec(5, "3", "m", "Alpha")}, {Op::Add, spec(100, "4", "m", "Mike")}, {Op::SortByProvider, {}},
-          {Op::Take, {}, 1}, {Op::Add, spec(5, "2", "m", "Zulu")}, {Op::Add, spec(5, "5", "m", "Alpha")},
-          {Op::SortByProvider, {}}, {Op::Requeue, spec(20, "6", "m", "Alpha")}}},
+         {{Op::Add, shape(20, "1", "m", "Zulu")}, {Op::Add, shape(5, "2", "m", "Zulu")},
+          {Op::Add, shape(5, "3", "m", "Alpha")}, {Op::Add, shape(100, "4", "m", "Mike")}, {Op::SortByProvider, {}},
+          {Op::Take, {}, 1}, {Op::Add, shape(5, "2", "m", "Zulu")}, {Op::Add, shape(5, "5", "m", "Alpha")},
+          {Op::SortByProvider, {}}, {Op::Requeue, shape(20, "6", "m", "Alpha")}}},
         {"clear forgets every waiting page",
-         {{Op::Add, spec(5, "1")}, {Op::Clear, {}}, {Op::Add, spec(5, "1")}}},
+         {{Op::Add, shape(5, "1")}, {Op::Clear, {}}, {Op::Add, shape(5, "1")}}},
         {"the secondary list keeps the same order and has no duplicate rule",
-         {{Op::ToSecondary, spec(20, "1")}, {Op::ToSecondary, spec(5, "1")}, {Op::ToSecondary, spec(5, "1")},
-          {Op::SecondarySort, {}}, {Op::SecondaryTake, {}}, {Op::ToSecondary, spec(100, "2")}}},
+         {{Op::ToSecondary, shape(20, "1")}, {Op::ToSecondary, shape(5, "1")}, {Op::ToSecondary, shape(5, "1")},
+          {Op::SecondarySort, {}}, {Op::SecondaryTake, {}}, {Op::ToSecondary, shape(100, "2")}}},
     };
     for (const auto& c : cases) runAgainstReference(c.steps, c.name);
 }
@@ -205,7 +205,7 @@ TEST(PageQueue, LongRandomRunMatchesTheReference) {
     const char* providers[] = {"Acme", "ACME", "Zulu", "Mike"};
     std::vector<Step> steps;
     for (int i = 0; i < 3000; ++i) {
-        Spec s = spec(priorities[pick(7)], std::to_string(pick(6)), "m" + std::to_string(pick(3)), providers[pick(4)]);
+        PageShape s = shape(priorities[pick(7)], std::to_string(pick(6)), "m" + std::to_string(pick(3)), providers[pick(4)]);
         s.recipient = pick(40) != 0;
         s.primary = pick(40) != 0;
         int r = pick(100);
@@ -226,10 +226,10 @@ TEST(PageQueue, LongRandomRunMatchesTheReference) {
 TEST(PageQueue, AddGivesASerialOnceAndPostsTheLengthUnderTheLock) {
     std::vector<std::int32_t> posted;
     PageQueue pages([&](std::int32_t n) { posted.push_back(n); });
-    PageRecordPtr a = makePage(spec(5, "1"), 1);
-    PageRecordPtr b = makePage(spec(5, "2"), 2);
+    PageRecordPtr a = makePage(shape(5, "1"), 1);
+    PageRecordPtr b = makePage(shape(5, "2"), 2);
     b->Serial = 77;  // a page back from a worker keeps its number
-    PageRecordPtr dup = makePage(spec(5, "1"), 3);
+    PageRecordPtr dup = makePage(shape(5, "1"), 3);
     EXPECT_TRUE(pages.add(a));
     EXPECT_TRUE(pages.add(b));
     EXPECT_FALSE(pages.add(dup));

@@ -14,7 +14,7 @@ namespace {
 using namespace std::chrono_literals;
 using Lines = std::vector<std::string>;
 
-test::ProviderSpec smppProvider(const std::string& name, std::uint16_t port, const std::string& user) {
+test::ProviderFields smppProvider(const std::string& name, std::uint16_t port, const std::string& user) {
     return {.name = name,
             .type = dtSmpp,
             .texts = {{test::kSMPPServer, "127.0.0.1"}, {test::kSMPPUserName, user}, {test::kSMPPPassword, "pw"}},

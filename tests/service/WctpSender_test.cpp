@@ -23,7 +23,7 @@ std::string serverOf(const HttpPeer& peer, const std::string& path = "/wctp") {
     return "http://127.0.0.1:" + std::to_string(peer.port()) + path;
 }
 
-test::ProviderSpec wctpProvider(const std::string& name, const std::string& server) {
+test::ProviderFields wctpProvider(const std::string& name, const std::string& server) {
     return {.name = name, .type = dtWctp, .texts = {{test::kWCTPServer, server}, {test::kWCTPPort, "80"}}};
 }
 
