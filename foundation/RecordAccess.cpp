@@ -197,23 +197,34 @@ Indexed findIndexed(RecordIndexCache& cache, const RecordKind& kind, const Index
     return answer(*index, kind, query, canonical, cache, rec);
 }
 
+// True when `index` (if given) answers `query` for sure: `out` is then the
+// record found or null. False: the caller scans the file.
+template <class Rec>
+bool answeredByIndex(RecordIndexCache* index, const IndexFields& fields, const fs::path& dataDir,
+                     const IndexQuery& query, std::unique_ptr<Rec>& out) {
+    if (!index) return false;
+    auto rec = std::make_unique<Rec>();
+    switch (findIndexed(*index, Rec::kKind, fields, dataDir, query, rec->data())) {
+    case Indexed::Found:
+        out = std::move(rec);
+        return true;
+    case Indexed::NotFound:
+        out.reset();
+        return true;
+    case Indexed::Unsure:
+        break;
+    }
+    return false;
+}
+
 // The first live record named `name` (ignoring case): through `index` when given
 // and it can answer, else by a scan.
 template <class Rec>
 std::unique_ptr<Rec> findByName(RecordIndexCache* index, const IndexFields& fields, std::string_view name,
                                 const fs::path& dataDir, UserPrompt& prompt,
                                 const std::function<bool(const Rec&)>& match) {
-    if (index) {
-        auto rec = std::make_unique<Rec>();
-        switch (findIndexed(*index, Rec::kKind, fields, dataDir, IndexQuery{name}, rec->data())) {
-        case Indexed::Found:
-            return rec;
-        case Indexed::NotFound:
-            return nullptr;
-        case Indexed::Unsure:
-            break;
-        }
-    }
+    std::unique_ptr<Rec> rec;
+    if (answeredByIndex(index, fields, dataDir, IndexQuery{name}, rec)) return rec;
     return findFirst<Rec>(dataDir, prompt, match);
 }
 
@@ -390,19 +401,9 @@ std::unique_ptr<RouteRec> FindRoute(std::string_view key, const fs::path& dataDi
 
 std::unique_ptr<RouteRec> FindRoute(std::string_view key, const fs::path& dataDir, bool byName,
                                     UserPrompt& prompt, RecordIndexCache* index) {
-    if (index) {
-        auto rec = std::make_unique<RouteRec>();
-        const IndexQuery query = byName ? IndexQuery{key} : IndexQuery{key, true, "Default"};
-        switch (findIndexed(*index, RouteRec::kKind, kRouteFields, dataDir, query, rec->data())) {
-        case Indexed::Found:
-            return rec;
-        case Indexed::NotFound:
-            return nullptr;
-        case Indexed::Unsure:
-            break;
-        }
-    }
     std::unique_ptr<RouteRec> found;
+    const IndexQuery query = byName ? IndexQuery{key} : IndexQuery{key, true, "Default"};
+    if (answeredByIndex(index, kRouteFields, dataDir, query, found)) return found;
     ScanResult result = scanRecordFile(RouteRec::kKind, dataDir, prompt, [&](const std::uint8_t* raw) {
         RouteRec r = RouteRec::fromBytes(raw);
         bool match = byName ? equalsNoCase(r.RouteName(), key) : key.starts_with(r.NPANXX());

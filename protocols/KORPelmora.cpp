@@ -425,6 +425,18 @@ int TKORPelmora::WaitFor(const std::string& Match, std::string& Return, int wTim
     if (!m_connected.load() || !m_channel) return -1;
     SetTimeout(static_cast<std::uint32_t>(std::max(wTime, 0)));
     ReplyMatcher matcher(Match);
+    int matched = -1;
+    feedUntil(wTime, [&](char c) {
+        Return += c;
+        matched = matcher.feed(c);
+        return matched >= 0;
+    });
+    return matched >= 0 ? matched : matcher.result();
+}
+
+// Feeds the line's bytes to `take` until it says done or `wTime` seconds pass
+// without a byte; the bytes after the one that ended it belong to the next read.
+bool TKORPelmora::feedUntil(int wTime, const std::function<bool(char)>& take) {
     const auto silence = std::chrono::seconds(wTime);
     auto deadline = m_clock.now() + silence;
     while (connectionLive() && m_clock.now() < deadline) {
@@ -433,16 +445,13 @@ int TKORPelmora::WaitFor(const std::string& Match, std::string& Return, int wTim
         if (got.empty()) continue;
         deadline = m_clock.now() + silence;
         for (std::size_t i = 0; i < got.size(); ++i) {
-            Return += got[i];
-            int r = matcher.feed(got[i]);
-            if (r >= 0) {
-                // The rest belongs to the next block.
+            if (take(got[i])) {
                 m_pending.insert(0, got, i + 1, std::string::npos);
-                return r;
+                return true;
             }
         }
     }
-    return matcher.result();
+    return false;
 }
 
 std::size_t TKORPelmora::blockCap() const {
@@ -455,31 +464,22 @@ TKORPelmora::BlockRead TKORPelmora::ReadBlock(std::string& block, int wTime, std
     if (!m_connected.load() || !m_channel) return BlockRead::None;
     SetTimeout(static_cast<std::uint32_t>(std::max(wTime, 0)));
     encoder::BlockScanner scanner;
-    const auto silence = std::chrono::seconds(wTime);
-    auto deadline = m_clock.now() + silence;
-    while (connectionLive() && m_clock.now() < deadline) {
-        if (m_pending.empty() && !m_channel->waitReadable(std::chrono::milliseconds(kSliceMs))) continue;
-        std::string got = Read(0);
-        if (got.empty()) continue;
-        deadline = m_clock.now() + silence;
-        for (std::size_t i = 0; i < got.size(); ++i) {
-            const char c = got[i];
-            if (m_resync) {
-                if (c != encoder::SOH) continue;
-                m_resync = false;
-            }
-            block += c;
-            const bool ended = scanner.feed(c);
-            if (ended || block.size() > cap) {
-                // The rest belongs to the next block.
-                m_pending.insert(0, got, i + 1, std::string::npos);
-                if (ended) return BlockRead::Block;
-                m_resync = true;
-                return BlockRead::Overflow;
-            }
+    BlockRead result = BlockRead::None;
+    feedUntil(wTime, [&](char c) {
+        if (m_resync) {
+            if (c != encoder::SOH) return false;
+            m_resync = false;
         }
-    }
-    return BlockRead::None;
+        block += c;
+        if (scanner.feed(c)) {
+            result = BlockRead::Block;
+        } else if (block.size() > cap) {
+            m_resync = true;
+            result = BlockRead::Overflow;
+        }
+        return result != BlockRead::None;
+    });
+    return result;
 }
 
 std::string TKORPelmora::CommErrorToStr(std::uint32_t errorWord) {

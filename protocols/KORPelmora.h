@@ -208,6 +208,7 @@ private:
     // (what came is dropped) or when the connection ended. Each byte is looked
     // at once.
     BlockRead ReadBlock(std::string& block, int wTime, std::size_t cap);
+    bool feedUntil(int wTime, const std::function<bool(char)>& take);
     void answerOverflow();
     bool answerBlock(const std::string& block);
     bool answerFrame(const std::string& block, const encoder::Frame& frame);
